@@ -1,0 +1,159 @@
+// Dispatch.cpp: lazily loaded type information and the member-name cache.
+#include "Dispatch.h"
+
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+#include "Module.h"
+
+namespace kalvora {
+namespace {
+
+class CriticalSectionLock {
+public:
+    explicit CriticalSectionLock(CRITICAL_SECTION& cs) noexcept : m_cs(cs) { EnterCriticalSection(&m_cs); }
+    ~CriticalSectionLock() { LeaveCriticalSection(&m_cs); }
+    CriticalSectionLock(const CriticalSectionLock&) = delete;
+    CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
+
+private:
+    CRITICAL_SECTION& m_cs;
+};
+
+}  // namespace
+
+HRESULT TypeInfoHolder::Ensure(LCID lcid) noexcept
+{
+    if (m_info.load(std::memory_order_acquire) && m_cache.load(std::memory_order_acquire))
+        return S_OK;
+    CriticalSectionLock lock(g_module.StaticDataLock());
+    if (!m_info.load(std::memory_order_relaxed)) {
+        HRESULT hr = LoadLocked(lcid);
+        if (FAILED(hr))
+            return hr;
+    }
+    if (!m_cache.load(std::memory_order_relaxed))
+        return BuildCacheLocked();
+    return S_OK;
+}
+
+HRESULT TypeInfoHolder::LoadLocked(LCID lcid) noexcept
+{
+    ITypeLib* lib = nullptr;
+    HRESULT hr = LoadRegTypeLib(g_module.LibId(), 1, 0, lcid, &lib);
+    if (FAILED(hr))
+        return hr;
+    ITypeInfo* info = nullptr;
+    hr = lib->GetTypeInfoOfGuid(*m_iid, &info);
+    lib->Release();
+    if (FAILED(hr))
+        return hr;
+    ITypeInfo2* info2 = nullptr;
+    if (SUCCEEDED(info->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(&info2)))) {
+        info->Release();
+        info = info2;
+    }
+    hr = g_module.AddTermFunc(&TypeInfoHolder::Cleanup, this);
+    if (FAILED(hr)) {
+        info->Release();
+        return hr;
+    }
+    m_info.store(info, std::memory_order_release);
+    return S_OK;
+}
+
+HRESULT TypeInfoHolder::BuildCacheLocked() noexcept
+{
+    ITypeInfo* info = m_info.load(std::memory_order_relaxed);
+    TYPEATTR* attr = nullptr;
+    HRESULT hr = info->GetTypeAttr(&attr);
+    if (FAILED(hr))
+        return hr;
+    const UINT count = attr->cFuncs;
+    info->ReleaseTypeAttr(attr);
+
+    auto* cache = new (std::nothrow) NameCache{nullptr, 0};
+    auto* entries = count ? new (std::nothrow) NameEntry[count] : nullptr;
+    if (!cache || (count && !entries)) {
+        delete cache;
+        delete[] entries;
+        return E_OUTOFMEMORY;
+    }
+    UINT filled = 0;
+    for (UINT i = 0; i < count; ++i) {
+        FUNCDESC* fd = nullptr;
+        if (FAILED(info->GetFuncDesc(i, &fd)))
+            continue;
+        BSTR name = nullptr;
+        if (SUCCEEDED(info->GetDocumentation(fd->memid, &name, nullptr, nullptr, nullptr)) && name) {
+            entries[filled].name = name;
+            entries[filled].length = SysStringLen(name);
+            entries[filled].id = fd->memid;
+            ++filled;
+        }
+        info->ReleaseFuncDesc(fd);
+    }
+    cache->entries = entries;
+    cache->count = filled;
+    m_cache.store(cache, std::memory_order_release);
+    return S_OK;
+}
+
+void TypeInfoHolder::Cleanup(void* p) noexcept
+{
+    auto* self = static_cast<TypeInfoHolder*>(p);
+    if (NameCache* cache = self->m_cache.exchange(nullptr)) {
+        for (UINT i = 0; i < cache->count; ++i)
+            SysFreeString(cache->entries[i].name);
+        delete[] cache->entries;
+        delete cache;
+    }
+    if (ITypeInfo* info = self->m_info.exchange(nullptr))
+        info->Release();
+}
+
+HRESULT TypeInfoHolder::GetTypeInfo(LCID lcid, ITypeInfo** info) noexcept
+{
+    if (!info)
+        return E_POINTER;
+    *info = nullptr;
+    HRESULT hr = Ensure(lcid);
+    if (FAILED(hr))
+        return hr;
+    ITypeInfo* ti = m_info.load(std::memory_order_acquire);
+    ti->AddRef();
+    *info = ti;
+    return S_OK;
+}
+
+HRESULT TypeInfoHolder::GetIDsOfNames(LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) noexcept
+{
+    HRESULT hr = Ensure(lcid);
+    if (FAILED(hr))
+        return hr;
+    NameCache* cache = m_cache.load(std::memory_order_acquire);
+    if (cache && count == 1 && names && names[0] && ids) {
+        const UINT length = static_cast<UINT>(std::wcslen(names[0]));
+        for (UINT i = cache->count; i-- > 0;) {
+            const NameEntry& e = cache->entries[i];
+            if (e.length == length && std::memcmp(e.name, names[0], length * sizeof(OLECHAR)) == 0) {
+                ids[0] = e.id;
+                return S_OK;
+            }
+        }
+    }
+    return m_info.load(std::memory_order_acquire)->GetIDsOfNames(names, count, ids);
+}
+
+HRESULT TypeInfoHolder::Invoke(IDispatch* self, DISPID id, LCID lcid, WORD flags, DISPPARAMS* params,
+                               VARIANT* result, EXCEPINFO* excep, UINT* argErr) noexcept
+{
+    HRESULT hr = Ensure(lcid);
+    if (FAILED(hr))
+        return hr;
+    return m_info.load(std::memory_order_acquire)
+        ->Invoke(self, id, flags, params, result, excep, argErr);
+}
+
+}  // namespace kalvora

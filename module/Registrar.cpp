@@ -1,0 +1,212 @@
+// Registrar.cpp: writes and removes the keys of a registrar script.
+#include "Registrar.h"
+
+#include <new>
+#include <string>
+#include <vector>
+
+namespace kalvora {
+namespace {
+
+HRESULT FromWin32(LONG err)
+{
+    return err == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(err));
+}
+
+bool IsMissing(LONG err)
+{
+    return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
+}
+
+HKEY RootKey(const std::wstring& name)
+{
+    static const struct {
+        const wchar_t* shortName;
+        const wchar_t* longName;
+        HKEY key;
+    } roots[] = {
+        {L"HKCR", L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+        {L"HKCU", L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+        {L"HKLM", L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+        {L"HKU", L"HKEY_USERS", HKEY_USERS},
+        {L"HKCC", L"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+    };
+    for (const auto& r : roots) {
+        if (lstrcmpiW(name.c_str(), r.shortName) == 0 || lstrcmpiW(name.c_str(), r.longName) == 0)
+            return r.key;
+    }
+    return nullptr;
+}
+
+class RegKey {
+public:
+    RegKey() = default;
+    ~RegKey()
+    {
+        if (m_key)
+            RegCloseKey(m_key);
+    }
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+    HKEY* Put() { return &m_key; }
+    HKEY Get() const { return m_key; }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+LONG SetValue(HKEY key, const rgs::Value& value)
+{
+    const wchar_t* name = value.name.empty() ? nullptr : value.name.c_str();
+    switch (value.type) {
+    case rgs::ValueType::String:
+        return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.text.c_str()),
+                              static_cast<DWORD>((value.text.size() + 1) * sizeof(wchar_t)));
+    case rgs::ValueType::Dword: {
+        DWORD v = value.dword;
+        return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
+    }
+    case rgs::ValueType::Binary:
+        return RegSetValueExW(key, name, 0, REG_BINARY,
+                              value.binary.empty() ? nullptr : value.binary.data(),
+                              static_cast<DWORD>(value.binary.size()));
+    }
+    return ERROR_INVALID_DATA;
+}
+
+LONG RegisterKey(HKEY parent, const rgs::Key& key)
+{
+    if (key.rule == rgs::KeyRule::Delete) {
+        LONG err = RegDeleteTreeW(parent, key.name.c_str());
+        return IsMissing(err) ? ERROR_SUCCESS : err;
+    }
+    if (key.rule == rgs::KeyRule::ForceRemove) {
+        LONG err = RegDeleteTreeW(parent, key.name.c_str());
+        if (err != ERROR_SUCCESS && !IsMissing(err))
+            return err;
+    }
+    RegKey hk;
+    LONG err = RegCreateKeyExW(parent, key.name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                               KEY_READ | KEY_WRITE, nullptr, hk.Put(), nullptr);
+    if (err != ERROR_SUCCESS)
+        return err;
+    if (key.hasDefault && (err = SetValue(hk.Get(), key.defaultValue)) != ERROR_SUCCESS)
+        return err;
+    for (const auto& value : key.values) {
+        if ((err = SetValue(hk.Get(), value)) != ERROR_SUCCESS)
+            return err;
+    }
+    for (const auto& sub : key.subkeys) {
+        if ((err = RegisterKey(hk.Get(), sub)) != ERROR_SUCCESS)
+            return err;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG UnregisterKey(HKEY parent, const rgs::Key& key)
+{
+    switch (key.rule) {
+    case rgs::KeyRule::Delete:
+        return ERROR_SUCCESS;
+    case rgs::KeyRule::ForceRemove: {
+        LONG err = RegDeleteTreeW(parent, key.name.c_str());
+        return IsMissing(err) ? ERROR_SUCCESS : err;
+    }
+    case rgs::KeyRule::Normal:
+    case rgs::KeyRule::NoRemove:
+        break;
+    }
+
+    LONG err;
+    {
+        RegKey hk;
+        err = RegOpenKeyExW(parent, key.name.c_str(), 0, KEY_READ | KEY_WRITE, hk.Put());
+        if (IsMissing(err))
+            return ERROR_SUCCESS;
+        if (err != ERROR_SUCCESS)
+            return err;
+        for (const auto& sub : key.subkeys) {
+            if ((err = UnregisterKey(hk.Get(), sub)) != ERROR_SUCCESS)
+                return err;
+        }
+        for (const auto& value : key.values) {
+            err = RegDeleteValueW(hk.Get(), value.name.c_str());
+            if (err != ERROR_SUCCESS && !IsMissing(err))
+                return err;
+        }
+        if (key.rule == rgs::KeyRule::NoRemove)
+            return ERROR_SUCCESS;
+        DWORD subkeys = 0;
+        err = RegQueryInfoKeyW(hk.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr);
+        if (err != ERROR_SUCCESS)
+            return err;
+        if (subkeys != 0)
+            return ERROR_SUCCESS;  // something foreign lives below: keep the key
+    }
+    err = RegDeleteKeyW(parent, key.name.c_str());
+    return IsMissing(err) ? ERROR_SUCCESS : err;
+}
+
+}  // namespace
+
+HRESULT ApplyRegistryScript(const rgs::Script& script, RegistrarMode mode) noexcept
+{
+    for (const auto& root : script.roots) {
+        HKEY hroot = RootKey(root.name);
+        if (!hroot)
+            return DISP_E_EXCEPTION;
+        for (const auto& key : root.subkeys) {
+            LONG err = mode == RegistrarMode::Register ? RegisterKey(hroot, key)
+                                                       : UnregisterKey(hroot, key);
+            if (err != ERROR_SUCCESS)
+                return FromWin32(err);
+        }
+    }
+    return S_OK;
+}
+
+HRESULT RunRegistryResource(HINSTANCE module, UINT id, RegistrarMode mode) noexcept
+{
+    try {
+        HRSRC res = FindResourceW(module, MAKEINTRESOURCEW(id), L"REGISTRY");
+        if (!res)
+            return HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND);
+        HGLOBAL data = LoadResource(module, res);
+        DWORD size = SizeofResource(module, res);
+        const char* bytes = data ? static_cast<const char*>(LockResource(data)) : nullptr;
+        if (!bytes)
+            return HRESULT_FROM_WIN32(GetLastError());
+
+        std::wstring text;
+        if (size > 0) {
+            int wide = MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(size), nullptr, 0);
+            if (wide <= 0)
+                return HRESULT_FROM_WIN32(GetLastError());
+            text.resize(static_cast<size_t>(wide));
+            MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(size), &text[0], wide);
+        }
+
+        wchar_t path[MAX_PATH];
+        DWORD len = GetModuleFileNameW(module, path, MAX_PATH);
+        if (len == 0)
+            return HRESULT_FROM_WIN32(GetLastError());
+        if (len >= MAX_PATH)
+            return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+
+        std::wstring script;
+        if (!rgs::Substitute(text, {{L"MODULE", rgs::QuoteForScript(std::wstring_view(path, len))}},
+                             script))
+            return DISP_E_EXCEPTION;
+        rgs::Script parsed;
+        if (!rgs::Parse(script, parsed))
+            return DISP_E_EXCEPTION;
+        return ApplyRegistryScript(parsed, mode);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+}  // namespace kalvora

@@ -1,0 +1,42 @@
+// Text.cpp: message patterns and computer-name forms.
+#include "Text.h"
+
+namespace kalvora {
+
+std::wstring FormatText(std::wstring_view pattern, std::initializer_list<const wchar_t*> args)
+{
+    std::wstring out;
+    out.reserve(pattern.size() + 32);
+    auto next = args.begin();
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        wchar_t c = pattern[i];
+        if (c == L'%' && i + 1 < pattern.size()) {
+            if (pattern[i + 1] == L's') {
+                if (next != args.end()) {
+                    out += *next ? *next : L"(null)";
+                    ++next;
+                }
+                ++i;
+                continue;
+            }
+            if (pattern[i + 1] == L'%') {
+                out.push_back(L'%');
+                ++i;
+                continue;
+            }
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
+std::wstring UncComputer(std::wstring_view computer)
+{
+    std::wstring out;
+    if (!computer.empty() && computer[0] != L'\\' && computer[0] != L'/')
+        out = L"\\\\";
+    out += computer;
+    return out;
+}
+
+}  // namespace kalvora

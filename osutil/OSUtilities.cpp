@@ -1,0 +1,100 @@
+// OSUtilities.cpp: the product's utility library. VReportEvent writes one
+// event to the Windows event log and, when KALVORA_EVENT_LOG names a file,
+// appends the same event there as one line of text, so that the events a
+// process reported can be read back.
+//
+// Line format (UTF-8, fields separated by tabs, ended by a line feed):
+//   type  id(8 hex digits)  line  file  text
+// In file and text a backslash, tab, CR and LF are written as \\ \t \r \n;
+// a null text is written as \0.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#define OSUTILITIES_API __declspec(dllexport)
+#include "diag/ReportEvent.h"
+
+namespace {
+
+const wchar_t kEventSource[] = L"KalvoraAdminUser";
+const wchar_t kLogVariable[] = L"KALVORA_EVENT_LOG";
+
+void AppendEscaped(std::wstring& out, const wchar_t* text)
+{
+    for (const wchar_t* p = text; *p; ++p) {
+        switch (*p) {
+        case L'\\': out += L"\\\\"; break;
+        case L'\t': out += L"\\t"; break;
+        case L'\r': out += L"\\r"; break;
+        case L'\n': out += L"\\n"; break;
+        default: out.push_back(*p); break;
+        }
+    }
+}
+
+void WriteToEventLog(VEventType type, unsigned long eventId, int line, const wchar_t* file,
+                     const wchar_t* text)
+{
+    HANDLE source = RegisterEventSourceW(nullptr, kEventSource);
+    if (!source)
+        return;
+    wchar_t where[64];
+    swprintf(where, sizeof where / sizeof where[0], L"%d", line);
+    const wchar_t* strings[3] = {file ? file : L"", where, text ? text : L""};
+    ReportEventW(source, static_cast<WORD>(type), 0, eventId, nullptr, 3, 0, strings, nullptr);
+    DeregisterEventSource(source);
+}
+
+void AppendToFile(VEventType type, unsigned long eventId, int line, const wchar_t* file,
+                  const wchar_t* text)
+{
+    wchar_t path[MAX_PATH];
+    DWORD len = GetEnvironmentVariableW(kLogVariable, path, MAX_PATH);
+    if (len == 0 || len >= MAX_PATH)
+        return;
+
+    wchar_t head[64];
+    swprintf(head, sizeof head / sizeof head[0], L"%d\t%08lX\t%d\t", static_cast<int>(type), eventId,
+             line);
+    std::wstring record = head;
+    AppendEscaped(record, file ? file : L"");
+    record += L'\t';
+    if (text)
+        AppendEscaped(record, text);
+    else
+        record += L"\\0";
+    record += L'\n';
+
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, record.c_str(), static_cast<int>(record.size()),
+                                    nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return;
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, record.c_str(), static_cast<int>(record.size()), &utf8[0], bytes,
+                        nullptr, nullptr);
+
+    HANDLE h = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(h, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+    CloseHandle(h);
+}
+
+}  // namespace
+
+extern "C" void __cdecl VReportEvent(VEventType type, unsigned long eventId, int line,
+                                    const wchar_t* file, const wchar_t* text)
+{
+    // Reporting must never disturb the caller: keep its last error and
+    // swallow any failure here.
+    DWORD lastError = GetLastError();
+    try {
+        WriteToEventLog(type, eventId, line, file, text);
+        AppendToFile(type, eventId, line, file, text);
+    } catch (...) {
+    }
+    SetLastError(lastError);
+}
