@@ -1,0 +1,248 @@
+// TestSupport.cpp: helpers shared by the GoogleTest suites.
+#include "support/TestSupport.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace kalvora::test {
+
+std::wstring BuildPath(const wchar_t* fileName)
+{
+    std::wstring path = KALVORA_BUILD_DIR_W;
+    path += L"\\";
+    path += fileName;
+    return path;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
+                        nullptr);
+    return out;
+}
+
+namespace {
+
+const wchar_t kLogVariable[] = L"KALVORA_EVENT_LOG";
+
+std::wstring Widen(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+    return out;
+}
+
+bool Unescape(const std::wstring& in, std::wstring& out)
+{
+    out.clear();
+    for (size_t i = 0; i < in.size(); ++i) {
+        if (in[i] != L'\\') {
+            out.push_back(in[i]);
+            continue;
+        }
+        if (++i >= in.size())
+            return false;
+        switch (in[i]) {
+        case L'\\': out.push_back(L'\\'); break;
+        case L't': out.push_back(L'\t'); break;
+        case L'r': out.push_back(L'\r'); break;
+        case L'n': out.push_back(L'\n'); break;
+        default: return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseEventLine(const std::string& utf8Line, EventRecord& out)
+{
+    std::wstring line = Widen(utf8Line);
+    std::vector<std::wstring> fields;
+    size_t start = 0;
+    for (;;) {
+        size_t tab = line.find(L'\t', start);
+        fields.push_back(line.substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start));
+        if (tab == std::wstring::npos)
+            break;
+        start = tab + 1;
+    }
+    if (fields.size() != 5)
+        return false;
+    try {
+        out.type = std::stoi(fields[0]);
+        out.id = std::stoul(fields[1], nullptr, 16);
+        out.line = std::stoi(fields[2]);
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (!Unescape(fields[3], out.file))
+        return false;
+    if (fields[4] == L"\\0") {
+        out.hasText = false;
+        out.text.clear();
+        return true;
+    }
+    out.hasText = true;
+    return Unescape(fields[4], out.text);
+}
+
+EventCapture::EventCapture()
+{
+    wchar_t buf[MAX_PATH];
+    DWORD len = GetEnvironmentVariableW(kLogVariable, buf, MAX_PATH);
+    if (len > 0 && len < MAX_PATH)
+        m_previous = std::wstring(buf, len);
+    wchar_t dir[MAX_PATH], file[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    if (!GetTempFileNameW(dir, L"kev", 0, file))
+        throw std::runtime_error("GetTempFileName failed");
+    m_path = file;
+    DeleteFileW(m_path.c_str());
+    SetEnvironmentVariableW(kLogVariable, m_path.c_str());
+}
+
+EventCapture::~EventCapture()
+{
+    SetEnvironmentVariableW(kLogVariable, m_previous ? m_previous->c_str() : nullptr);
+    DeleteFileW(m_path.c_str());
+}
+
+void EventCapture::Clear() { DeleteFileW(m_path.c_str()); }
+
+std::vector<EventRecord> EventCapture::Read() const
+{
+    std::vector<EventRecord> events;
+    HANDLE h = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return events;
+    std::string data;
+    char buf[4096];
+    DWORD got = 0;
+    while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0)
+        data.append(buf, got);
+    CloseHandle(h);
+    std::istringstream in(data);
+    std::string line;
+    while (std::getline(in, line)) {
+        EventRecord rec;
+        if (!ParseEventLine(line, rec))
+            throw std::runtime_error("malformed event line: " + line);
+        events.push_back(std::move(rec));
+    }
+    return events;
+}
+
+void DeleteTree(HKEY root, const std::wstring& path)
+{
+    LONG err = RegDeleteTreeW(root, path.c_str());
+    if (err != ERROR_SUCCESS && err != ERROR_FILE_NOT_FOUND)
+        throw std::runtime_error("RegDeleteTree failed: " + std::to_string(err));
+}
+
+bool KeyExists(HKEY root, const std::wstring& path)
+{
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void SetRaw(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data,
+            DWORD size)
+{
+    HKEY key;
+    LONG err = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (err != ERROR_SUCCESS)
+        throw std::runtime_error("RegCreateKeyEx failed: " + std::to_string(err));
+    err = RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+    if (err != ERROR_SUCCESS)
+        throw std::runtime_error("RegSetValueEx failed: " + std::to_string(err));
+}
+
+void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value)
+{
+    SetRaw(root, path, name, REG_SZ, value.c_str(),
+           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+std::optional<std::vector<BYTE>> GetRaw(HKEY root, const std::wstring& path, const wchar_t* name,
+                                        DWORD* type)
+{
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return std::nullopt;
+    DWORD size = 0, t = 0;
+    LONG err = RegQueryValueExW(key, name, nullptr, &t, nullptr, &size);
+    std::vector<BYTE> data(size);
+    if (err == ERROR_SUCCESS && size)
+        err = RegQueryValueExW(key, name, nullptr, &t, data.data(), &size);
+    RegCloseKey(key);
+    if (err != ERROR_SUCCESS)
+        return std::nullopt;
+    data.resize(size);
+    if (type)
+        *type = t;
+    return data;
+}
+
+std::optional<std::wstring> GetString(HKEY root, const std::wstring& path, const wchar_t* name)
+{
+    auto raw = GetRaw(root, path, name);
+    if (!raw)
+        return std::nullopt;
+    std::wstring text(reinterpret_cast<const wchar_t*>(raw->data()), raw->size() / sizeof(wchar_t));
+    size_t nul = text.find(L'\0');
+    if (nul != std::wstring::npos)
+        text.resize(nul);
+    return text;
+}
+
+std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return names;
+    wchar_t name[512];
+    for (DWORD i = 0;; ++i) {
+        DWORD len = 512;
+        if (RegEnumKeyExW(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, len);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+std::vector<std::wstring> ValueNames(HKEY root, const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return names;
+    wchar_t name[16384];
+    for (DWORD i = 0;; ++i) {
+        DWORD len = 16384;
+        if (RegEnumValueW(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, len);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+}  // namespace kalvora::test
