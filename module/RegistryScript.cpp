@@ -220,7 +220,9 @@ private:
             if (!tok.quoted && tok.text == L"{")
                 return Fail(error, tok.offset, L"key name expected");
 
-            if (!tok.quoted && allowValues && EqualsNoCase(tok.text, L"val")) {
+            if (!tok.quoted && EqualsNoCase(tok.text, L"val")) {
+                if (!allowValues)
+                    return Fail(error, tok.offset, L"named value outside a key");
                 Token name;
                 if (!Next(name))
                     return Fail(error);
