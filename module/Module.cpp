@@ -6,6 +6,7 @@
 
 #include "KalvoraAdminUser_h.h"
 #include "collection/EnumKalvoraUser.h"
+#include "diag/TraceClient.h"
 #include "module/Registrar.h"
 #include "module/Resource.h"
 #include "shares/KalvoraShares.h"
@@ -308,7 +309,9 @@ BOOL CKalvoraAdminUserApp::InitInstance(HINSTANCE instance) noexcept
 {
     // Trace client: started once per process, by the first start-up only.
     if (InterlockedCompareExchange(&g_traceStarted, 1, 0) == 0) {
-        // The trace client's start and its start-up message belong here.
+        diag::TraceClient& trace = diag::ProcessTraceClient();
+        trace.Start();
+        trace.SendStartupMessage();
     }
 
     g_stateSlot = TlsAlloc();

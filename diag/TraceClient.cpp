@@ -1,0 +1,191 @@
+// TraceClient.cpp: registration with the kernel trace device and the trace
+// message buffer it reads.
+#include "diag/TraceClient.h"
+
+#include <cstring>
+
+namespace kalvora::diag {
+
+static_assert(sizeof(void*) == 4, "the device protocol carries 32-bit addresses");
+static_assert(kTraceHeaderSize + (1 + kTraceMaxDirectArgs) * kTraceDescriptorSize == kTraceBufferSize,
+              "the local buffer holds the header, descriptor 0 and eight arguments");
+
+namespace {
+
+// Little-endian field writers (the target is little-endian).
+void Put16(BYTE* buffer, size_t offset, USHORT value) noexcept { memcpy(buffer + offset, &value, sizeof value); }
+void Put32(BYTE* buffer, size_t offset, ULONG value) noexcept { memcpy(buffer + offset, &value, sizeof value); }
+void Put64(BYTE* buffer, size_t offset, ULONGLONG value) noexcept
+{
+    memcpy(buffer + offset, &value, sizeof value);
+}
+
+// An address as the device expects it: 64 bits, sign-extended from 32.
+ULONGLONG AddressField(const volatile void* address) noexcept
+{
+    return static_cast<ULONGLONG>(static_cast<LONGLONG>(reinterpret_cast<LONG_PTR>(address)));
+}
+
+void PutDescriptor(BYTE* buffer, size_t index, const void* data, ULONG length) noexcept
+{
+    size_t offset = kTraceHeaderSize + index * kTraceDescriptorSize;
+    Put64(buffer, offset, AddressField(data));
+    Put32(buffer, offset + 8, length);
+}
+
+ULONG Read32(const volatile BYTE* block, size_t offset) noexcept
+{
+    return static_cast<ULONG>(block[offset]) | static_cast<ULONG>(block[offset + 1]) << 8 |
+           static_cast<ULONG>(block[offset + 2]) << 16 | static_cast<ULONG>(block[offset + 3]) << 24;
+}
+
+// Owns the block that gathers more than eight arguments.
+class LocalBlock {
+public:
+    LocalBlock() noexcept = default;
+    ~LocalBlock()
+    {
+        if (m_block)
+            LocalFree(m_block);
+    }
+    LocalBlock(const LocalBlock&) = delete;
+    LocalBlock& operator=(const LocalBlock&) = delete;
+
+    bool Allocate(SIZE_T size) noexcept
+    {
+        m_block = LocalAlloc(LMEM_FIXED, size);
+        return m_block != nullptr;
+    }
+    BYTE* get() const noexcept { return static_cast<BYTE*>(m_block); }
+
+private:
+    HLOCAL m_block = nullptr;
+};
+
+}  // namespace
+
+TraceDeviceCalls SystemTraceDevice() noexcept
+{
+    return TraceDeviceCalls{&CreateFileW, &DeviceIoControl, &CloseHandle};
+}
+
+void TraceClient::Start() noexcept
+{
+    if (m_device != INVALID_HANDLE_VALUE)
+        return;  // already registered
+    HANDLE device = m_calls.open(kTraceDevicePath, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (device == INVALID_HANDLE_VALUE || device == nullptr)
+        return;
+    m_device = device;
+
+    // The device reads the GUID and the name in place, so it gets their addresses.
+    ULONG input[2] = {PtrToUlong(&kTraceControlGuid), PtrToUlong(kTraceModuleName)};
+    DWORD returned = 0;
+    BOOL ok = m_calls.control(m_device, kTraceRegisterRequest, input, sizeof input, &m_controlBlock,
+                              sizeof m_controlBlock, &returned, nullptr);
+    if (!ok)
+        m_controlBlock = nullptr;
+    if (!m_controlBlock) {
+        m_calls.close(m_device);
+        m_device = INVALID_HANDLE_VALUE;
+    }
+    // Otherwise the handle stays open for the life of the process.
+}
+
+bool TraceClient::InfoEnabled() const noexcept
+{
+    const volatile BYTE* block = m_controlBlock;
+    if (!block)
+        return false;
+    ULONG low = Read32(block, kControlLoggerOffset);
+    ULONG high = Read32(block, kControlLoggerOffset + 4);
+    return (low | high) != 0 && (block[kControlEnableOffset] & kTraceClassInfoBit) != 0 &&
+           block[kControlLevelOffset] >= 1;
+}
+
+void TraceClient::SendStartupMessage() noexcept
+{
+    if (!InfoEnabled())
+        return;
+    const volatile BYTE* block = m_controlBlock;
+    Message(Read32(block, kControlLoggerOffset), Read32(block, kControlLoggerOffset + 4), 0, &kTraceMessageGuid,
+            kTraceStartupMessage, static_cast<const void*>(nullptr));
+}
+
+ULONG __cdecl TraceClient::Message(ULONG loggerLow, ULONG loggerHigh, ULONG messageFlags, const GUID* messageGuid,
+                                   ULONG messageNumber, ...) noexcept
+{
+    va_list args;
+    va_start(args, messageNumber);
+    ULONG result = MessageV(loggerLow, loggerHigh, messageFlags, messageGuid, messageNumber, args);
+    va_end(args);
+    return result;
+}
+
+ULONG TraceClient::MessageV(ULONG loggerLow, ULONG loggerHigh, ULONG /*messageFlags*/, const GUID* messageGuid,
+                            ULONG messageNumber, va_list args) noexcept
+{
+    BYTE buffer[kTraceBufferSize] = {};
+    buffer[4] = kTraceHeaderType;
+    Put32(buffer, 8, loggerLow);
+    Put32(buffer, 12, loggerHigh);
+    Put64(buffer, 24, AddressField(messageGuid));
+    Put32(buffer, 44, kTraceHeaderFlags);
+    // The device reads the low 16 bits of the number in place.
+    ULONG number = messageNumber;
+    PutDescriptor(buffer, 0, &number, 2);
+
+    // Count and add up the arguments; the first eight go in by address.
+    size_t count = 0;
+    ULONGLONG total = 0;
+    va_list walk;
+    va_copy(walk, args);
+    for (;;) {
+        const void* data = va_arg(walk, const void*);
+        if (!data)
+            break;
+        ULONG length = va_arg(walk, ULONG);
+        ++count;
+        total += length;
+        if (count <= kTraceMaxDirectArgs)
+            PutDescriptor(buffer, count, data, length);
+    }
+    va_end(walk);
+
+    if (total > kTraceMaxArgBytes)
+        return kTraceTooLarge;
+
+    LocalBlock block;
+    USHORT size;
+    if (count > kTraceMaxDirectArgs) {
+        // Too many to describe one by one: gather them, in order, into one block.
+        if (!block.Allocate(total > 0 ? static_cast<SIZE_T>(total) : 1))
+            return kTraceNoMemory;
+        BYTE* out = block.get();
+        va_copy(walk, args);
+        for (size_t i = 0; i < count; ++i) {
+            const void* data = va_arg(walk, const void*);
+            ULONG length = va_arg(walk, ULONG);
+            memcpy(out, data, length);
+            out += length;
+        }
+        va_end(walk);
+        PutDescriptor(buffer, 1, block.get(), static_cast<ULONG>(total));
+        size = static_cast<USHORT>(kTraceHeaderSize + 2 * kTraceDescriptorSize);
+    } else {
+        size = static_cast<USHORT>(kTraceHeaderSize + (1 + count) * kTraceDescriptorSize);
+    }
+    Put16(buffer, 0, size);
+
+    DWORD returned = 0;
+    m_calls.control(m_device, kTraceMessageRequest, buffer, size, nullptr, 0, &returned, nullptr);
+    return kTraceOk;
+}
+
+TraceClient& ProcessTraceClient() noexcept
+{
+    static TraceClient client(SystemTraceDevice());
+    return client;
+}
+
+}  // namespace kalvora::diag
