@@ -52,17 +52,19 @@ bool StartsWithTs(const std::wstring& text) noexcept
 
 // Display text of one share: the name, then " - [data]" when there is data.
 // The data is UTF-16 text of its stored length, up to its first null.
-void AppendDisplayText(std::wstring& out, const wchar_t* name, DWORD nameLen, const BYTE* data,
-                       DWORD dataLen)
+void SetDisplayText(std::wstring& out, const wchar_t* name, DWORD nameLen, const BYTE* data, DWORD dataLen)
 {
-    out.assign(name, nameLen);
-    if (dataLen == 0)
+    if (dataLen == 0) {
+        out.assign(name, nameLen);
         return;
+    }
     const wchar_t* chars = reinterpret_cast<const wchar_t*>(data);
     size_t count = dataLen / sizeof(wchar_t);
     const wchar_t* nul = std::wmemchr(chars, L'\0', count);
     if (nul)
         count = static_cast<size_t>(nul - chars);
+    out.reserve(nameLen + 5 + count);
+    out.assign(name, nameLen);
     out += kDisplaySeparator;
     out.append(chars, count);
     out += L']';
@@ -137,7 +139,7 @@ STDMETHODIMP KalvoraShares::PutShare(BSTR bsGroup, BSTR bsName, BSTR bsPath, BST
         // Look for a share of exactly this name.
         const size_t nameLen = std::wcslen(name);
         wchar_t valueName[kValueNameChars];
-        BYTE data[kValueDataBytes];
+        alignas(wchar_t) BYTE data[kValueDataBytes];
         DWORD valueNameLen = kValueNameChars;
         DWORD dataLen = kValueDataBytes;
         LONG err = RegEnumValueW(key.Get(), 0, valueName, &valueNameLen, nullptr, nullptr, data, &dataLen);
@@ -220,18 +222,23 @@ STDMETHODIMP KalvoraShares::GetShareName(LONG lIndex, BSTR* bsName)
     *bsName = nullptr;
     if (lIndex < 0 || static_cast<size_t>(lIndex) >= m_shares.size())
         return E_INVALIDARG;
-    try {
-        // Shares published with the "on" prefix in front of a web address
-        // are shown without it.
-        std::wstring text = m_shares[static_cast<size_t>(lIndex)];
-        const size_t at = text.find(kOnHttp);
-        if (at != std::wstring::npos)
-            text.erase(at + 1, 2);
-        *bsName = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-        return *bsName ? S_OK : E_OUTOFMEMORY;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+
+    // Shares published with the "on" prefix in front of a web address are
+    // shown without it: the two letters after the first "[onhttp" bracket go.
+    const std::wstring& stored = m_shares[static_cast<size_t>(lIndex)];
+    const size_t at = stored.find(kOnHttp);
+    if (at == std::wstring::npos) {
+        *bsName = SysAllocStringLen(stored.data(), static_cast<UINT>(stored.size()));
+    } else {
+        const size_t head = at + 1;  // up to and with the bracket
+        const size_t tail = stored.size() - head - 2;
+        *bsName = SysAllocStringLen(nullptr, static_cast<UINT>(head + tail));
+        if (*bsName) {
+            std::wmemcpy(*bsName, stored.data(), head);
+            std::wmemcpy(*bsName + head, stored.data() + head + 2, tail);
+        }
     }
+    return *bsName ? S_OK : E_OUTOFMEMORY;
 }
 
 STDMETHODIMP KalvoraShares::GetShareCount(BSTR bsGroup, LONG* lCount)
@@ -248,15 +255,14 @@ STDMETHODIMP KalvoraShares::GetShareCount(BSTR bsGroup, LONG* lCount)
         // Stops at the first value that does not fit the buffers, at the end
         // of the values, or at any error.
         wchar_t name[kValueNameChars];
-        BYTE data[kValueDataBytes];
-        std::wstring display;
+        alignas(wchar_t) BYTE data[kValueDataBytes];
         for (DWORD index = 0;; ++index) {
             DWORD nameLen = kValueNameChars;
             DWORD dataLen = kValueDataBytes;
             if (RegEnumValueW(key.Get(), index, name, &nameLen, nullptr, nullptr, data, &dataLen) != ERROR_SUCCESS)
                 break;
-            AppendDisplayText(display, name, nameLen, data, dataLen);
-            m_shares.push_back(display);
+            m_shares.emplace_back();
+            SetDisplayText(m_shares.back(), name, nameLen, data, dataLen);
         }
         *lCount = static_cast<LONG>(m_shares.size());
         return S_OK;
