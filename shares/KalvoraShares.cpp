@@ -1,9 +1,76 @@
-// KalvoraShares.cpp: the share store.
+// KalvoraShares.cpp: the share store: listing groups and shares, publishing
+// and removing shares.
 #include "shares/KalvoraShares.h"
 
+#include <shlwapi.h>
+
+#include <cwchar>
+#include <new>
+
+#include "diag/ReportEvent.h"
 #include "module/Module.h"
+#include "module/Resource.h"
+#include "module/Text.h"
 
 namespace kalvora {
+
+namespace {
+
+// Fixed enumeration buffers. A value whose name or data does not fit ends a
+// listing (and makes the duplicate search of PutShare fail).
+constexpr DWORD kValueNameChars = 520;  // terminator included
+constexpr DWORD kValueDataBytes = 520;
+constexpr DWORD kGroupNameChars = 260;  // terminator included
+
+// Longest configuration text that PutShare writes.
+constexpr size_t kMaxConfigChars = 519;
+
+const wchar_t kDisplaySeparator[] = L" - [";
+const wchar_t kOnHttp[] = L"[onhttp";
+
+// Win32 error code as an HRESULT; 0 and negative values pass unchanged.
+HRESULT Win32ToHResult(LONG error) noexcept
+{
+    if (error <= 0)
+        return static_cast<HRESULT>(error);
+    return static_cast<HRESULT>(0x80070000UL | (static_cast<ULONG>(error) & 0xFFFFUL));
+}
+
+// A caller's BSTR as text: a null BSTR is the empty text.
+const wchar_t* Text(BSTR text) noexcept { return text ? text : L""; }
+
+// Blank is exactly the empty text, one space or two spaces.
+bool IsBlank(const wchar_t* text) noexcept
+{
+    return std::wcscmp(text, L"") == 0 || std::wcscmp(text, L" ") == 0 || std::wcscmp(text, L"  ") == 0;
+}
+
+bool StartsWithTs(const std::wstring& text) noexcept
+{
+    return text.size() >= 2 && (text[0] == L't' || text[0] == L'T') && (text[1] == L's' || text[1] == L'S');
+}
+
+// Display text of one share: the name, then " - [data]" when there is data.
+// The data is UTF-16 text of its stored length, up to its first null.
+void SetDisplayText(std::wstring& out, const wchar_t* name, DWORD nameLen, const BYTE* data, DWORD dataLen)
+{
+    if (dataLen == 0) {
+        out.assign(name, nameLen);
+        return;
+    }
+    const wchar_t* chars = reinterpret_cast<const wchar_t*>(data);
+    size_t count = dataLen / sizeof(wchar_t);
+    const wchar_t* nul = std::wmemchr(chars, L'\0', count);
+    if (nul)
+        count = static_cast<size_t>(nul - chars);
+    out.reserve(nameLen + 5 + count);
+    out.assign(name, nameLen);
+    out += kDisplaySeparator;
+    out.append(chars, count);
+    out += L']';
+}
+
+}  // namespace
 
 void* KalvoraShares::FindInterface(REFIID riid) noexcept
 {
@@ -17,13 +84,263 @@ STDMETHODIMP KalvoraShares::InterfaceSupportsErrorInfo(REFIID riid)
     return IsEqualIID(riid, IID_IKalvoraShares) ? S_OK : S_FALSE;
 }
 
-STDMETHODIMP KalvoraShares::PutShare(BSTR, BSTR, BSTR, BSTR, BSTR, BSTR, LONG*) { ModuleStateGuard guard; return E_NOTIMPL; }
-STDMETHODIMP KalvoraShares::RemoveShare(BSTR, BSTR) { ModuleStateGuard guard; return E_NOTIMPL; }
-STDMETHODIMP KalvoraShares::GetShareName(LONG, BSTR*) { ModuleStateGuard guard; return E_NOTIMPL; }
-STDMETHODIMP KalvoraShares::GetShareCount(BSTR, LONG*) { ModuleStateGuard guard; return E_NOTIMPL; }
-STDMETHODIMP KalvoraShares::GetGroupCount(LONG*) { ModuleStateGuard guard; return E_NOTIMPL; }
-STDMETHODIMP KalvoraShares::GetRegGroupName(LONG, BSTR*) { ModuleStateGuard guard; return E_NOTIMPL; }
-STDMETHODIMP KalvoraShares::GetRegGroupCount(LONG*) { ModuleStateGuard guard; return E_NOTIMPL; }
-STDMETHODIMP KalvoraShares::GetGroupName(LONG, BSTR*) { ModuleStateGuard guard; return E_NOTIMPL; }
+RegKey KalvoraShares::OpenShareKey(const wchar_t* group)
+{
+    std::wstring path;
+    std::wstring part;
+    if (!LoadResourceString(IDS_SHARE_ROOT, path))
+        return RegKey();
+    if (!LoadResourceString(group ? IDS_SHARE_GROUP_PREFIX : IDS_SHARE_GROUP_LIST, part))
+        return RegKey();
+    path += part;
+    if (group)
+        path += group;
+
+    HKEY key = nullptr;
+    LONG err = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, const_cast<LPWSTR>(L""),
+                               REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (err != ERROR_SUCCESS) {
+        KALVORA_REPORT(L"Error getting share key");
+        return RegKey();
+    }
+    return RegKey(key);
+}
+
+STDMETHODIMP KalvoraShares::PutShare(BSTR bsGroup, BSTR bsName, BSTR bsPath, BSTR bsPass, BSTR bsAgent,
+                                     BSTR bsAppType, LONG* error)
+{
+    ModuleStateGuard guard;
+    if (!error)
+        return E_POINTER;
+    *error = 0;
+    try {
+        const wchar_t* group = Text(bsGroup);
+        const wchar_t* name = Text(bsName);
+        std::wstring target = Text(bsPass);
+        target += Text(bsPath);
+
+        if (IsBlank(name)) {
+            *error = -2;
+            return S_OK;
+        }
+        if (IsBlank(group)) {
+            *error = -3;
+            return S_OK;
+        }
+        if (IsBlank(target.c_str())) {
+            *error = -4;
+            return S_OK;
+        }
+
+        RegKey key = OpenShareKey(group);
+        if (!key)
+            return E_FAIL;
+
+        // Look for a share of exactly this name.
+        const size_t nameLen = std::wcslen(name);
+        wchar_t valueName[kValueNameChars];
+        alignas(wchar_t) BYTE data[kValueDataBytes];
+        DWORD valueNameLen = kValueNameChars;
+        DWORD dataLen = kValueDataBytes;
+        LONG err = RegEnumValueW(key.Get(), 0, valueName, &valueNameLen, nullptr, nullptr, data, &dataLen);
+        if (err != ERROR_SUCCESS && err != ERROR_NO_MORE_ITEMS) {
+            KALVORA_REPORT_ENUM();
+            return Win32ToHResult(err);
+        }
+        for (DWORD index = 1; err == ERROR_SUCCESS; ++index) {
+            if (valueNameLen == nameLen && std::wmemcmp(valueName, name, nameLen) == 0) {
+                *error = -1;
+                return S_OK;
+            }
+            valueNameLen = kValueNameChars;
+            dataLen = kValueDataBytes;
+            err = RegEnumValueW(key.Get(), index, valueName, &valueNameLen, nullptr, nullptr, data, &dataLen);
+            if (err != ERROR_SUCCESS && err != ERROR_NO_MORE_ITEMS) {
+                KALVORA_REPORT_ENUM();
+                return Win32ToHResult(err);
+            }
+        }
+
+        // UNC paths and "ts" targets are stored as they are; anything else
+        // carries the agent and the application type.
+        std::wstring config;
+        if (PathIsUNCW(target.c_str()) || StartsWithTs(target))
+            config = target;
+        else
+            config = FormatText(L"%s,&agent=%s&AppType=%s", {target.c_str(), Text(bsAgent), Text(bsAppType)});
+        if (config.size() > kMaxConfigChars)
+            return Win32ToHResult(ERROR_INSUFFICIENT_BUFFER);
+
+        // The data is stored without a terminator. RegSetValueExW adds one to
+        // REG_SZ data when the character after the counted ones is null, so a
+        // non-null character follows the text in the buffer.
+        const DWORD bytes = static_cast<DWORD>(config.size() * sizeof(wchar_t));
+        config.push_back(L'.');
+        err = RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(config.data()), bytes);
+        if (err != ERROR_SUCCESS) {
+            KALVORA_REPORT(FormatText(L"Error Writing Share Configuration: (%s), Access Denied", {name}).c_str());
+            return Win32ToHResult(err);
+        }
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDMETHODIMP KalvoraShares::RemoveShare(BSTR bsGroup, BSTR bsName)
+{
+    ModuleStateGuard guard;
+    try {
+        // The caller passes a display text; the value name is what stands in
+        // front of its first " - [". A text without one is a name as it is
+        // (a share without data is displayed by its name alone).
+        std::wstring valueName = Text(bsName);
+        const size_t cut = valueName.find(kDisplaySeparator);
+        if (cut != std::wstring::npos)
+            valueName.resize(cut);
+
+        RegKey key = OpenShareKey(Text(bsGroup));
+        if (!key)
+            return E_FAIL;
+        LONG err = RegDeleteValueW(key.Get(), valueName.c_str());
+        if (err != ERROR_SUCCESS) {
+            KALVORA_REPORT(FormatText(L"Error Deleting key: (%s), Access Denied", {valueName.c_str()}).c_str());
+            // The Win32 code itself, not converted.
+            return static_cast<HRESULT>(err);
+        }
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDMETHODIMP KalvoraShares::GetShareName(LONG lIndex, BSTR* bsName)
+{
+    ModuleStateGuard guard;
+    if (!bsName)
+        return E_POINTER;
+    *bsName = nullptr;
+    if (lIndex < 0 || static_cast<size_t>(lIndex) >= m_shares.size())
+        return E_INVALIDARG;
+
+    // Shares published with the "on" prefix in front of a web address are
+    // shown without it: the two letters after the first "[onhttp" bracket go.
+    const std::wstring& stored = m_shares[static_cast<size_t>(lIndex)];
+    const size_t at = stored.find(kOnHttp);
+    if (at == std::wstring::npos) {
+        *bsName = SysAllocStringLen(stored.data(), static_cast<UINT>(stored.size()));
+    } else {
+        const size_t head = at + 1;  // up to and with the bracket
+        const size_t tail = stored.size() - head - 2;
+        *bsName = SysAllocStringLen(nullptr, static_cast<UINT>(head + tail));
+        if (*bsName) {
+            std::wmemcpy(*bsName, stored.data(), head);
+            std::wmemcpy(*bsName + head, stored.data() + head + 2, tail);
+        }
+    }
+    return *bsName ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP KalvoraShares::GetShareCount(BSTR bsGroup, LONG* lCount)
+{
+    ModuleStateGuard guard;
+    if (!lCount)
+        return E_POINTER;
+    try {
+        RegKey key = OpenShareKey(Text(bsGroup));
+        if (!key)
+            return E_FAIL;
+        m_shares.clear();
+
+        // Stops at the first value that does not fit the buffers, at the end
+        // of the values, or at any error.
+        wchar_t name[kValueNameChars];
+        alignas(wchar_t) BYTE data[kValueDataBytes];
+        for (DWORD index = 0;; ++index) {
+            DWORD nameLen = kValueNameChars;
+            DWORD dataLen = kValueDataBytes;
+            if (RegEnumValueW(key.Get(), index, name, &nameLen, nullptr, nullptr, data, &dataLen) != ERROR_SUCCESS)
+                break;
+            m_shares.emplace_back();
+            SetDisplayText(m_shares.back(), name, nameLen, data, dataLen);
+        }
+        *lCount = static_cast<LONG>(m_shares.size());
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        m_shares.clear();
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDMETHODIMP KalvoraShares::GetGroupCount(LONG*)
+{
+    ModuleStateGuard guard;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP KalvoraShares::GetRegGroupName(LONG lIndex, BSTR* bsShareName)
+{
+    ModuleStateGuard guard;
+    if (!bsShareName)
+        return E_POINTER;
+    try {
+        // Without a key the enumeration fails with the platform's own code.
+        RegKey key = OpenShareKey(nullptr);
+        wchar_t name[kGroupNameChars];
+        LONG err = RegEnumKeyW(key.Get(), static_cast<DWORD>(lIndex), name, kGroupNameChars);
+        if (err == ERROR_SUCCESS) {
+            BSTR copy = SysAllocString(name);
+            if (!copy)
+                return E_OUTOFMEMORY;
+            *bsShareName = copy;
+            return S_OK;
+        }
+        if (err == ERROR_NO_MORE_ITEMS) {
+            *bsShareName = nullptr;
+            return Win32ToHResult(err);
+        }
+        KALVORA_REPORT_ENUM();
+        return Win32ToHResult(err);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDMETHODIMP KalvoraShares::GetRegGroupCount(LONG* lCount)
+{
+    ModuleStateGuard guard;
+    if (!lCount)
+        return E_POINTER;
+    try {
+        // Without a key the first enumeration step fails with the platform's
+        // own code.
+        RegKey key = OpenShareKey(nullptr);
+        wchar_t name[kGroupNameChars];
+        LONG err = RegEnumKeyW(key.Get(), 0, name, kGroupNameChars);
+        if (err != ERROR_SUCCESS && err != ERROR_NO_MORE_ITEMS) {
+            KALVORA_REPORT_ENUM();
+            return Win32ToHResult(err);
+        }
+        LONG count = 0;
+        while (err == ERROR_SUCCESS) {
+            ++count;
+            err = RegEnumKeyW(key.Get(), static_cast<DWORD>(count), name, kGroupNameChars);
+            if (err != ERROR_SUCCESS && err != ERROR_NO_MORE_ITEMS) {
+                KALVORA_REPORT_ENUM();
+                return Win32ToHResult(err);
+            }
+        }
+        *lCount = count;
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDMETHODIMP KalvoraShares::GetGroupName(LONG, BSTR*)
+{
+    ModuleStateGuard guard;
+    return E_NOTIMPL;
+}
 
 }  // namespace kalvora

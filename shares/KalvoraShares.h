@@ -1,11 +1,40 @@
 // KalvoraShares.h: KalvoraShares, the store of shares published to groups.
+//
+// The store lives under HKEY_LOCAL_MACHINE: one key per group below the group
+// list key, one REG_SZ value per share (name = share name, data = the share's
+// configuration text, stored without a terminating null).
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "KalvoraAdminUser_h.h"
 #include "module/ComBase.h"
 #include "module/Dispatch.h"
 
 namespace kalvora {
+
+// An open registry key, closed when the holder goes away.
+class RegKey {
+public:
+    RegKey() noexcept = default;
+    explicit RegKey(HKEY key) noexcept : m_key(key) {}
+    ~RegKey()
+    {
+        if (m_key)
+            RegCloseKey(m_key);
+    }
+    RegKey(RegKey&& other) noexcept : m_key(other.m_key) { other.m_key = nullptr; }
+    RegKey& operator=(RegKey&&) = delete;
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+
+    HKEY Get() const noexcept { return m_key; }
+    explicit operator bool() const noexcept { return m_key != nullptr; }
+
+private:
+    HKEY m_key = nullptr;
+};
 
 class KalvoraShares : public ObjectRoot,
                       public DispatchImpl<IKalvoraShares, &IID_IKalvoraShares>,
@@ -26,6 +55,15 @@ public:
 
     // ISupportErrorInfo
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
+
+private:
+    // Creates or opens, with full access, the group list key (group null) or
+    // the key of one group (any other group, the empty one included).
+    // Reports "Error getting share key" and returns no key when that fails.
+    RegKey OpenShareKey(const wchar_t* group);
+
+    std::vector<std::wstring> m_shares;        // display texts of the last listed group
+    std::vector<std::wstring> m_domainGroups;  // the domain's groups, from the last count
 };
 
 }  // namespace kalvora
