@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "module/RegKey.h"
+
 namespace kalvora {
 namespace {
 
@@ -37,23 +39,6 @@ HKEY RootKey(const std::wstring& name)
     }
     return nullptr;
 }
-
-class RegKey {
-public:
-    RegKey() = default;
-    ~RegKey()
-    {
-        if (m_key)
-            RegCloseKey(m_key);
-    }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    HKEY* Put() { return &m_key; }
-    HKEY Get() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
 
 LONG SetValue(HKEY key, const rgs::Value& value)
 {

@@ -11,30 +11,9 @@
 #include "KalvoraAdminUser_h.h"
 #include "module/ComBase.h"
 #include "module/Dispatch.h"
+#include "module/RegKey.h"
 
 namespace kalvora {
-
-// An open registry key, closed when the holder goes away.
-class RegKey {
-public:
-    RegKey() noexcept = default;
-    explicit RegKey(HKEY key) noexcept : m_key(key) {}
-    ~RegKey()
-    {
-        if (m_key)
-            RegCloseKey(m_key);
-    }
-    RegKey(RegKey&& other) noexcept : m_key(other.m_key) { other.m_key = nullptr; }
-    RegKey& operator=(RegKey&&) = delete;
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-
-    HKEY Get() const noexcept { return m_key; }
-    explicit operator bool() const noexcept { return m_key != nullptr; }
-
-private:
-    HKEY m_key = nullptr;
-};
 
 class KalvoraShares : public ObjectRoot,
                       public DispatchImpl<IKalvoraShares, &IID_IKalvoraShares>,
