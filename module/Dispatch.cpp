@@ -8,20 +8,6 @@
 #include "Module.h"
 
 namespace kalvora {
-namespace {
-
-class CriticalSectionLock {
-public:
-    explicit CriticalSectionLock(CRITICAL_SECTION& cs) noexcept : m_cs(cs) { EnterCriticalSection(&m_cs); }
-    ~CriticalSectionLock() { LeaveCriticalSection(&m_cs); }
-    CriticalSectionLock(const CriticalSectionLock&) = delete;
-    CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
-
-private:
-    CRITICAL_SECTION& m_cs;
-};
-
-}  // namespace
 
 HRESULT TypeInfoHolder::Ensure(LCID lcid) noexcept
 {

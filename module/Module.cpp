@@ -37,17 +37,6 @@ DWORD g_stateSlot = TLS_OUT_OF_INDEXES;
 // Trace start flag: changed from 0 to 1 by the first start-up of the process.
 LONG g_traceStarted = 0;
 
-class CriticalSectionLock {
-public:
-    explicit CriticalSectionLock(CRITICAL_SECTION& cs) noexcept : m_cs(cs) { EnterCriticalSection(&m_cs); }
-    ~CriticalSectionLock() { LeaveCriticalSection(&m_cs); }
-    CriticalSectionLock(const CriticalSectionLock&) = delete;
-    CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
-
-private:
-    CRITICAL_SECTION& m_cs;
-};
-
 // The module's directory, with its closing separator.
 bool ModuleDirectory(const wchar_t* path, wchar_t* dir, size_t size)
 {
@@ -213,16 +202,25 @@ HRESULT ComModule::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexc
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-HRESULT ComModule::RegisterServer() noexcept
+HRESULT ComModule::RunRegistryScripts(bool registering) noexcept
 {
+    const RegistrarMode mode = registering ? RegistrarMode::Register : RegistrarMode::Unregister;
     for (ObjectMapEntry* e = m_map; e && e->clsid; ++e) {
-        HRESULT hr = RunRegistryResource(m_instance, e->registryScript, RegistrarMode::Register);
+        HRESULT hr = RunRegistryResource(m_instance, e->registryScript, mode);
         if (FAILED(hr))
             return hr;
     }
+    return S_OK;
+}
+
+HRESULT ComModule::RegisterServer() noexcept
+{
+    HRESULT hr = RunRegistryScripts(true);
+    if (FAILED(hr))
+        return hr;
     wchar_t path[MAX_PATH];
     ITypeLib* lib = nullptr;
-    HRESULT hr = LoadModuleTypeLib(&lib, path, MAX_PATH);
+    hr = LoadModuleTypeLib(&lib, path, MAX_PATH);
     if (FAILED(hr))
         return hr;
     wchar_t dir[MAX_PATH];
@@ -234,14 +232,12 @@ HRESULT ComModule::RegisterServer() noexcept
 
 HRESULT ComModule::UnregisterServer() noexcept
 {
-    for (ObjectMapEntry* e = m_map; e && e->clsid; ++e) {
-        HRESULT hr = RunRegistryResource(m_instance, e->registryScript, RegistrarMode::Unregister);
-        if (FAILED(hr))
-            return hr;
-    }
+    HRESULT hr = RunRegistryScripts(false);
+    if (FAILED(hr))
+        return hr;
     wchar_t path[MAX_PATH];
     ITypeLib* lib = nullptr;
-    HRESULT hr = LoadModuleTypeLib(&lib, path, MAX_PATH);
+    hr = LoadModuleTypeLib(&lib, path, MAX_PATH);
     if (FAILED(hr))
         return hr;
     TLIBATTR* attr = nullptr;

@@ -30,6 +30,8 @@ public:
     HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept;
     HRESULT RegisterServer() noexcept;
     HRESULT UnregisterServer() noexcept;
+    // Runs every map entry's registry script in order; stops at the first failure.
+    HRESULT RunRegistryScripts(bool registering) noexcept;
 
     // Functions run newest first when the module terminates.
     HRESULT AddTermFunc(void (*fn)(void*), void* arg) noexcept;
@@ -60,6 +62,18 @@ private:
 };
 
 extern ComModule g_module;
+
+// Holds a critical section for the lifetime of the object.
+class CriticalSectionLock {
+public:
+    explicit CriticalSectionLock(CRITICAL_SECTION& cs) noexcept : m_cs(cs) { EnterCriticalSection(&m_cs); }
+    ~CriticalSectionLock() { LeaveCriticalSection(&m_cs); }
+    CriticalSectionLock(const CriticalSectionLock&) = delete;
+    CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
+
+private:
+    CRITICAL_SECTION& m_cs;
+};
 
 // The DLL's application object: start-up and shut-down of the module.
 class CKalvoraAdminUserApp {
