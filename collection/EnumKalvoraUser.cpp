@@ -3,6 +3,7 @@
 #include "collection/EnumKalvoraUser.h"
 
 #include <cstdlib>
+#include <cwchar>
 #include <new>
 #include <utility>
 
@@ -111,82 +112,81 @@ HRESULT CEnumKalvoraUser::FinalConstruct() noexcept
 
 LONG CEnumKalvoraUser::LoadUsers() noexcept
 {
-    try {
-        wchar_t name[kNameUnits];
+    // A user key's path: the users key, then the enumerated name.
+    constexpr DWORD kPrefixUnits = sizeof kUsersKey / sizeof kUsersKey[0] - 1;
+    wchar_t path[kPrefixUnits + kNameUnits];
+    std::wmemcpy(path, kUsersKey, kPrefixUnits);
+    wchar_t* const name = path + kPrefixUnits;
 
-        // Make sure the users key exists; the load itself reads through a
-        // second, read-only opening.
-        {
-            RegKey created;
-            LONG err = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUsersKey, 0, nullptr, 0, KEY_WRITE, nullptr,
-                                       created.Put(), nullptr);
-            if (err != ERROR_SUCCESS) {
-                KALVORA_REPORT(L"Error creating registry key");
-                return err;
-            }
-        }
-
-        RegKey users;
-        LONG err = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUsersKey, 0, KEY_READ, users.Put());
+    // Make sure the users key exists; the load itself reads through a
+    // second, read-only opening.
+    {
+        RegKey created;
+        LONG err = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUsersKey, 0, nullptr, 0, KEY_WRITE, nullptr,
+                                   created.Put(), nullptr);
         if (err != ERROR_SUCCESS) {
-            KALVORA_REPORT(L"Error opening registry key");
+            KALVORA_REPORT(L"Error creating registry key");
             return err;
         }
-
-        DWORD count = 0;
-        err = RegQueryInfoKeyW(users.Get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
-                               nullptr, nullptr, nullptr, nullptr);
-        if (err != ERROR_SUCCESS) {
-            KALVORA_REPORT(L"Error using RegQueryInfoKey");
-            return err;
-        }
-
-        if (!m_users.SetSize(count, PtrArray<IKalvoraUser>::GrowthStep(count)))
-            return E_OUTOFMEMORY;
-
-        DWORD nameLength = kNameUnits;
-        for (DWORD i = 0; i < count; ++i) {
-            err = RegEnumKeyExW(users.Get(), i, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
-            if (err != ERROR_SUCCESS) {
-                users.Close();
-                KALVORA_REPORT(L"Error using RegEnumKeyEx");
-                return err;
-            }
-
-            IKalvoraUser* user = nullptr;
-            HRESULT hr = CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_ALL, IID_IKalvoraUser,
-                                          reinterpret_cast<void**>(&user));
-            if (hr != S_OK) {
-                if (user)
-                    user->Release();
-                users.Close();
-                KALVORA_REPORT(L"Could not CoCreateInstace of IKalvoraUser");
-                return hr;
-            }
-            m_users.SetAt(i, user);  // the creation reference is the entry's
-
-            {
-                BStr userName(SysAllocString(name));
-                user->put_Name(userName.Get());
-            }
-
-            RegKey userKey;
-            err = RegOpenKeyExW(HKEY_LOCAL_MACHINE, UserKeyPath(name, lstrlenW(name)).c_str(), 0, KEY_READ,
-                                userKey.Put());
-            if (err != ERROR_SUCCESS) {
-                users.Close();
-                KALVORA_REPORT(L"RegOpenKeyEx Failed");
-                return err;
-            }
-            ReadUserValues(userKey.Get(), i);
-            userKey.Close();
-
-            nameLength = kNameUnits;
-        }
-        return ERROR_SUCCESS;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
     }
+
+    RegKey users;
+    LONG err = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUsersKey, 0, KEY_READ, users.Put());
+    if (err != ERROR_SUCCESS) {
+        KALVORA_REPORT(L"Error opening registry key");
+        return err;
+    }
+
+    DWORD count = 0;
+    err = RegQueryInfoKeyW(users.Get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                           nullptr, nullptr, nullptr, nullptr);
+    if (err != ERROR_SUCCESS) {
+        KALVORA_REPORT(L"Error using RegQueryInfoKey");
+        return err;
+    }
+
+    if (!m_users.SetSize(count, PtrArray<IKalvoraUser>::GrowthStep(count)))
+        return E_OUTOFMEMORY;
+
+    DWORD nameLength = kNameUnits;
+    for (DWORD i = 0; i < count; ++i) {
+        err = RegEnumKeyExW(users.Get(), i, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
+        if (err != ERROR_SUCCESS) {
+            users.Close();
+            KALVORA_REPORT(L"Error using RegEnumKeyEx");
+            return err;
+        }
+
+        IKalvoraUser* user = nullptr;
+        HRESULT hr = CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_ALL, IID_IKalvoraUser,
+                                      reinterpret_cast<void**>(&user));
+        if (hr != S_OK) {
+            if (user)
+                user->Release();
+            users.Close();
+            KALVORA_REPORT(L"Could not CoCreateInstace of IKalvoraUser");
+            return hr;
+        }
+        m_users.SetAt(i, user);  // the creation reference is the entry's
+
+        {
+            BStr userName(SysAllocString(name));
+            user->put_Name(userName.Get());
+        }
+
+        RegKey userKey;
+        err = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, userKey.Put());
+        if (err != ERROR_SUCCESS) {
+            users.Close();
+            KALVORA_REPORT(L"RegOpenKeyEx Failed");
+            return err;
+        }
+        ReadUserValues(userKey.Get(), i);
+        userKey.Close();
+
+        nameLength = kNameUnits;
+    }
+    return ERROR_SUCCESS;
 }
 
 LONG CEnumKalvoraUser::ReadUserValues(HKEY key, std::size_t index) noexcept
