@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchClock.h"
 #include "KalvoraAdminUser_h.h"
 
 namespace {
@@ -27,18 +28,6 @@ const wchar_t* const kValueNames[8] = {
     L"Computer",     L"My Computer", L"My Desktop",     L"My Documents",
     L"My Favorites", L"My Network",  L"Security Level", L"NetWork Enable",
 };
-
-double Now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 bool Check(LONG err, const char* what)
 {

@@ -12,23 +12,12 @@
 #include <cstdlib>
 #include <vector>
 
+#include "BenchClock.h"
 #include "KalvoraAdminUser_h.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-double Now()
-{
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(freq.QuadPart);
-}
 
 // Median over rounds of the time per iteration, in nanoseconds.
 template <class F>

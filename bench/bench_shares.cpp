@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchClock.h"
 #include "KalvoraAdminUser_h.h"
 
 using Microsoft::WRL::ComPtr;
@@ -30,18 +31,6 @@ namespace {
 const wchar_t kGroup[] = L"bench_shares";
 const wchar_t kGroupKey[] = L"Software\\Kalvora\\Ostrel\\2.0\\shares\\bench_shares";
 constexpr int kShares = 10000;
-
-double Now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 double Median(std::vector<double> v)
 {

@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <new>
 
+#include <wrl/client.h>
+
 #include "Module.h"
 
 namespace kalvora {
@@ -26,26 +28,23 @@ HRESULT TypeInfoHolder::Ensure(LCID lcid) noexcept
 
 HRESULT TypeInfoHolder::LoadLocked(LCID lcid) noexcept
 {
-    ITypeLib* lib = nullptr;
-    HRESULT hr = LoadRegTypeLib(g_module.LibId(), 1, 0, lcid, &lib);
+    Microsoft::WRL::ComPtr<ITypeLib> lib;
+    HRESULT hr = LoadRegTypeLib(g_module.LibId(), 1, 0, lcid, lib.GetAddressOf());
     if (FAILED(hr))
         return hr;
-    ITypeInfo* info = nullptr;
-    hr = lib->GetTypeInfoOfGuid(*m_iid, &info);
-    lib->Release();
+    Microsoft::WRL::ComPtr<ITypeInfo> info;
+    hr = lib->GetTypeInfoOfGuid(*m_iid, info.GetAddressOf());
     if (FAILED(hr))
         return hr;
-    ITypeInfo2* info2 = nullptr;
-    if (SUCCEEDED(info->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(&info2)))) {
-        info->Release();
+    lib.Reset();
+    // Keep ITypeInfo2 where the loaded object offers it.
+    Microsoft::WRL::ComPtr<ITypeInfo2> info2;
+    if (SUCCEEDED(info.As(&info2)))
         info = info2;
-    }
     hr = g_module.AddTermFunc(&TypeInfoHolder::Cleanup, this);
-    if (FAILED(hr)) {
-        info->Release();
+    if (FAILED(hr))
         return hr;
-    }
-    m_info.store(info, std::memory_order_release);
+    m_info.store(info.Detach(), std::memory_order_release);
     return S_OK;
 }
 

@@ -4,6 +4,8 @@
 
 #include <new>
 
+#include <wrl/client.h>
+
 #include "KalvoraAdminUser_h.h"
 #include "collection/EnumKalvoraUser.h"
 #include "diag/TraceClient.h"
@@ -219,15 +221,13 @@ HRESULT ComModule::RegisterServer() noexcept
     if (FAILED(hr))
         return hr;
     wchar_t path[MAX_PATH];
-    ITypeLib* lib = nullptr;
-    hr = LoadModuleTypeLib(&lib, path, MAX_PATH);
+    Microsoft::WRL::ComPtr<ITypeLib> lib;
+    hr = LoadModuleTypeLib(lib.GetAddressOf(), path, MAX_PATH);
     if (FAILED(hr))
         return hr;
     wchar_t dir[MAX_PATH];
     ModuleDirectory(path, dir, MAX_PATH);
-    hr = RegisterTypeLib(lib, path, dir);
-    lib->Release();
-    return hr;
+    return RegisterTypeLib(lib.Get(), path, dir);
 }
 
 HRESULT ComModule::UnregisterServer() noexcept
@@ -236,19 +236,17 @@ HRESULT ComModule::UnregisterServer() noexcept
     if (FAILED(hr))
         return hr;
     wchar_t path[MAX_PATH];
-    ITypeLib* lib = nullptr;
-    hr = LoadModuleTypeLib(&lib, path, MAX_PATH);
+    Microsoft::WRL::ComPtr<ITypeLib> lib;
+    hr = LoadModuleTypeLib(lib.GetAddressOf(), path, MAX_PATH);
     if (FAILED(hr))
         return hr;
     TLIBATTR* attr = nullptr;
     hr = lib->GetLibAttr(&attr);
-    if (SUCCEEDED(hr)) {
-        GUID libid = attr->guid;
-        lib->ReleaseTLibAttr(attr);
-        hr = UnRegisterTypeLib(libid, 1, 0, 0, SYS_WIN32);
-    }
-    lib->Release();
-    return hr;
+    if (FAILED(hr))
+        return hr;
+    const GUID libid = attr->guid;
+    lib->ReleaseTLibAttr(attr);
+    return UnRegisterTypeLib(libid, 1, 0, 0, SYS_WIN32);
 }
 
 // ---- module state guard -------------------------------------------------------
