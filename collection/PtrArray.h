@@ -6,7 +6,6 @@
 // it was.
 #pragma once
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -25,9 +24,12 @@ public:
 
     // Growth step for an array sized to n entries: ceil(n * 0.05) + 1, so
     // that later appends grow it by about five per cent at a time.
+    // Computed in integers: ceil(n / 20) is what the product n * 0.05 gives
+    // once rounded to double for every 32-bit n, while the x87 unit, which
+    // keeps excess precision, would round 20 * 0.05 up to 2.
     static std::size_t GrowthStep(std::uint32_t n) noexcept
     {
-        return static_cast<std::size_t>(std::ceil(static_cast<double>(n) * 0.05)) + 1;
+        return static_cast<std::size_t>((static_cast<std::uint64_t>(n) + 19) / 20) + 1;
     }
 
     std::size_t Size() const noexcept { return m_size; }
