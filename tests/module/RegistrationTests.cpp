@@ -7,6 +7,7 @@
 #include "support/TestSupport.h"
 
 using namespace kalvora::test;
+using namespace std::string_literals;
 
 namespace {
 
@@ -69,7 +70,7 @@ void ExpectRegistered(const std::wstring& module)
 {
     for (const ClassInfo& c : kClasses) {
         SCOPED_TRACE(Narrow(c.name));
-        std::wstring prog = L"KalvoraAdminUser." + std::wstring(c.name), title = c.name + std::wstring(L" Class");
+        const std::wstring prog = L"KalvoraAdminUser." + std::wstring(c.name), title = c.name + L" Class"s;
         std::set<std::wstring> cls = {L".", L".|@=" + title, L"ProgID", L"ProgID|@=" + prog + L".1",
                                       L"VersionIndependentProgID", L"VersionIndependentProgID|@=" + prog,
                                       L"InprocServer32", L"InprocServer32|@=" + module,

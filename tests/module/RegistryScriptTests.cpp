@@ -71,9 +71,8 @@ TEST(RegistryScript, RejectsMalformedScripts)
         deep += L" }";
     const std::wstring bad[] = {
         L"HKCR { Key = s 'unterminated }", L"HKCR { Key { }", L"HKCR { Key = q 'x' }", L"HKCR { Key = s }",
-        L"HKCR { Key = d 4294967296 }",    L"HKCR { Key = d 12x }", L"HKCR { Key = b 0 }", L"HKCR { Key = b zz }",
-        L"HKCR { val X = s 'y' }",         L"HKCR { '' }",          L"HKCR { NoRemove }",  L"HKCR Key",
-        L"{ }",                            deep,
+        L"HKCR { Key = d 4294967296 }", L"HKCR { Key = d 12x }", L"HKCR { Key = b 0 }", L"HKCR { K = b zz }",
+        L"HKCR { val X = s 'y' }", L"HKCR { '' }", L"HKCR { NoRemove }", L"HKCR Key", L"{ }", deep,
     };
     for (const auto& text : bad) {
         rgs::Script script;
@@ -120,17 +119,17 @@ protected:
 
 TEST_F(Registrar, WritesAndRemovesByRule)
 {
-    const wchar_t* body = L"KalvoraRegistrarTest = s 'root' { "
-                          L"  Plain = s 'p' { val Named = s 'n' val Count = d 7 Child = s 'c' } "
-                          L"  ForceRemove Forced = s 'f' { Inner } "
-                          L"  NoRemove Kept { Sub = s 's' } }";
+    const wchar_t* body = L"KalvoraRegistrarTest = s 'root' { Delete Old"
+                          L"  Plain = s 'p' { val Named = s 'n' val Count = d 7 Child = s 'c' }"
+                          L"  ForceRemove Forced = s 'f' { Inner }  NoRemove Kept { Sub = s 's' } }";
+    SetString(HKEY_CURRENT_USER, root_ + L"\\Old\\Deep", nullptr, L"x");
     ASSERT_EQ(S_OK, Apply(body, RegistrarMode::Register));
+    EXPECT_FALSE(Has(L"\\Old"));  // deleted with its subtree
     EXPECT_EQ(L"root", GetString(HKEY_CURRENT_USER, root_, nullptr).value_or(L"?"));
     EXPECT_EQ(L"n", GetString(HKEY_CURRENT_USER, root_ + L"\\Plain", L"Named").value_or(L"?"));
     DWORD type = 0;
     auto count = GetRaw(HKEY_CURRENT_USER, root_ + L"\\Plain", L"Count", &type);
-    ASSERT_TRUE(count && count->size() == 4);
-    EXPECT_EQ(DWORD(REG_DWORD), type);
+    ASSERT_TRUE(count && count->size() == 4 && type == REG_DWORD);
     EXPECT_EQ(7u, *reinterpret_cast<const DWORD*>(count->data()));
     EXPECT_TRUE(Has(L"\\Forced\\Inner"));
 
@@ -141,40 +140,32 @@ TEST_F(Registrar, WritesAndRemovesByRule)
     EXPECT_FALSE(Has(L"\\Forced\\Stale"));
     EXPECT_TRUE(Has(L"\\Plain", L"Foreign"));
 
-    // A normal key with a foreign subkey stays, losing its listed values and subkeys.
+    // A normal key with a foreign subkey stays, losing its listed values and subkeys;
+    // a key to delete is left alone.
     SetString(HKEY_CURRENT_USER, root_ + L"\\Plain\\Foreign", nullptr, L"x");
+    SetString(HKEY_CURRENT_USER, root_ + L"\\Old", nullptr, L"x");
     ASSERT_EQ(S_OK, Apply(body, RegistrarMode::Unregister));
-    EXPECT_TRUE(Has(L"\\Plain\\Foreign"));
-    EXPECT_FALSE(Has(L"\\Plain\\Child") || Has(L"\\Plain", L"Named") || Has(L"\\Plain", L"Count"));
-    EXPECT_FALSE(Has(L"\\Forced"));
-    EXPECT_TRUE(Has(L"\\Kept"));
-    EXPECT_FALSE(Has(L"\\Kept\\Sub"));
-    EXPECT_TRUE(Has(L""));
+    for (const wchar_t* kept : {L"", L"\\Plain\\Foreign", L"\\Kept", L"\\Old"})
+        EXPECT_TRUE(Has(kept)) << Narrow(kept);
+    for (const wchar_t* gone : {L"\\Plain\\Child", L"\\Forced", L"\\Kept\\Sub"})
+        EXPECT_FALSE(Has(gone)) << Narrow(gone);
+    EXPECT_FALSE(Has(L"\\Plain", L"Named") || Has(L"\\Plain", L"Count"));
 
-    // Once the foreign key is gone, everything but the never-removed key goes.
-    DeleteTree(HKEY_CURRENT_USER, root_ + L"\\Plain\\Foreign");
-    DeleteTree(HKEY_CURRENT_USER, root_ + L"\\Kept");
+    // Once the foreign keys are gone, everything goes.
+    for (const wchar_t* foreign : {L"\\Plain\\Foreign", L"\\Kept", L"\\Old"})
+        DeleteTree(HKEY_CURRENT_USER, root_ + foreign);
     ASSERT_EQ(S_OK, Apply(body, RegistrarMode::Unregister));
     EXPECT_FALSE(Has(L""));
     EXPECT_EQ(S_OK, Apply(body, RegistrarMode::Unregister));  // nothing left to remove
 }
 
-TEST_F(Registrar, DeleteRuleAndFailures)
+TEST_F(Registrar, FailuresAreReturned)
 {
-    // Delete removes a whole subtree when registering, nothing when unregistering.
-    SetString(HKEY_CURRENT_USER, root_ + L"\\Old\\Deep", nullptr, L"x");
-    ASSERT_EQ(S_OK, Apply(L"KalvoraRegistrarTest { Delete Old }", RegistrarMode::Register));
-    EXPECT_FALSE(Has(L"\\Old"));
-    SetString(HKEY_CURRENT_USER, root_ + L"\\Old", nullptr, L"x");
-    ASSERT_EQ(S_OK, Apply(L"KalvoraRegistrarTest { Delete Old }", RegistrarMode::Unregister));
-    EXPECT_TRUE(Has(L"\\Old"));
-
     EXPECT_EQ(DISP_E_EXCEPTION, ApplyRegistryScript(MustParse(L"HKXX { A }"), RegistrarMode::Register));
     // The registry refuses a key name longer than 255 characters.
-    HRESULT hr = Apply(L"KalvoraRegistrarTest { " + std::wstring(300, L'k') + L" }",
-                       RegistrarMode::Register);
-    EXPECT_TRUE(FAILED(hr));
+    HRESULT hr = Apply(L"KalvoraRegistrarTest { " + std::wstring(300, L'k') + L" }", RegistrarMode::Register);
     EXPECT_EQ(FACILITY_WIN32, HRESULT_FACILITY(hr));
+    EXPECT_TRUE(FAILED(hr));
 }
 
 }  // namespace

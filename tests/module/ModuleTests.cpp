@@ -1,6 +1,9 @@
-// Class objects, creation, aggregation, QueryInterface and the module's unload answer.
+// The module: its file (exports, imports, resources), class objects, creation,
+// aggregation, QueryInterface and the unload answer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <thread>
 
 #include <ocidl.h>
@@ -11,49 +14,45 @@ using namespace kalvora::test;
 
 namespace {
 
-void* const kJunk = reinterpret_cast<void*>(0x1234);
-const CLSID* const kClasses[] = {&CLSID_KalvoraUser, &CLSID_EnumKalvoraUser, &CLSID_KalvoraShares};
-
-// The module's entry points, loaded by path as COM loads it.
-void* Export(const char* name)
+// The module, loaded by path as COM loads it; its PE directories sit at their RVAs.
+HMODULE Module()
 {
     static HMODULE module = LoadLibraryExW(BuildPath(L"KalvoraAdminUser.dll").c_str(), nullptr,
                                            LOAD_WITH_ALTERED_SEARCH_PATH);
-    return reinterpret_cast<void*>(GetProcAddress(module, name));
+    return module;
+}
+template <class T = char>
+const T* At(DWORD rva)
+{
+    return reinterpret_cast<const T*>(reinterpret_cast<const BYTE*>(Module()) + rva);
+}
+
+void* const kJunk = reinterpret_cast<void*>(0x1234);
+const CLSID* const kClasses[] = {&CLSID_KalvoraUser, &CLSID_EnumKalvoraUser, &CLSID_KalvoraShares};
+
+template <class Fn>
+Fn Export(const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(Module(), name)));
 }
 HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out)
 {
-    using Fn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    return reinterpret_cast<Fn>(Export("DllGetClassObject"))(clsid, iid, out);
+    return Export<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>("DllGetClassObject")(clsid, iid, out);
 }
-HRESULT CanUnloadNow()
+HRESULT CanUnloadNow() { return Export<HRESULT(STDAPICALLTYPE*)()>("DllCanUnloadNow")(); }
+// A refused request must clear the caller's pointer.
+HRESULT Refused(REFCLSID clsid, REFIID iid)
 {
-    return reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(Export("DllCanUnloadNow"))();
+    void* out = kJunk;
+    HRESULT hr = GetClassObject(clsid, iid, &out);
+    EXPECT_EQ(nullptr, out);
+    return hr;
 }
 ComPtr<IClassFactory> Factory(REFCLSID clsid)
 {
     ComPtr<IClassFactory> cf;
     EXPECT_EQ(S_OK, GetClassObject(clsid, IID_IClassFactory, &cf));
     return cf;
-}
-
-TEST(ClassObjects, CreatedOncePerClassUnderContention)
-{
-    // The first requests of this process for the collection's class object race here.
-    IUnknown* seen[8] = {};
-    std::thread threads[8];
-    for (int i = 0; i < 8; ++i)
-        threads[i] = std::thread([&seen, i] {
-            GetClassObject(CLSID_EnumKalvoraUser, IID_IUnknown, reinterpret_cast<void**>(&seen[i]));
-        });
-    for (auto& t : threads)
-        t.join();
-    EXPECT_NE(nullptr, seen[0]);
-    for (IUnknown* cf : seen)
-        EXPECT_EQ(seen[0], cf);
-    for (IUnknown* cf : seen)
-        if (cf)
-            cf->Release();
 }
 
 TEST(ClassObjects, IdentityAndRefusedIdentifiers)
@@ -66,20 +65,9 @@ TEST(ClassObjects, IdentityAndRefusedIdentifiers)
     }
     EXPECT_NE(Factory(CLSID_KalvoraUser).Get(), Factory(CLSID_KalvoraShares).Get());
 
-    const struct {
-        const CLSID* clsid;
-        const IID* iid;
-        HRESULT hr;
-    } refused[] = {
-        {&IID_IKalvoraUser, &IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE},
-        {&LIBID_KALVORAADMINUSERLib, &IID_IUnknown, CLASS_E_CLASSNOTAVAILABLE},
-        {&CLSID_KalvoraUser, &IID_IDispatch, E_NOINTERFACE},
-    };
-    for (const auto& r : refused) {
-        void* out = kJunk;
-        EXPECT_EQ(r.hr, GetClassObject(*r.clsid, *r.iid, &out));
-        EXPECT_EQ(nullptr, out);
-    }
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, Refused(IID_IKalvoraUser, IID_IClassFactory));
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, Refused(LIBID_KALVORAADMINUSERLib, IID_IUnknown));
+    EXPECT_EQ(E_NOINTERFACE, Refused(CLSID_KalvoraUser, IID_IDispatch));
     EXPECT_EQ(E_POINTER, GetClassObject(CLSID_KalvoraUser, IID_IClassFactory, nullptr));
     void* out = kJunk;
     EXPECT_EQ(E_POINTER, Factory(CLSID_KalvoraUser)->CreateInstance(nullptr, IID_IKalvoraUser, nullptr));
@@ -126,10 +114,6 @@ TEST(ClassObjects, AggregationOnlyThroughIUnknown)
         EXPECT_EQ(static_cast<IUnknown*>(&outer), identity.Get());
         ASSERT_EQ(S_OK, user->QueryInterface(IID_IDispatch, &disp));
         EXPECT_EQ(1, outer.forwarded);
-        Bstr name(L"inner"), back;
-        EXPECT_EQ(S_OK, user->put_Name(name.get()));
-        EXPECT_EQ(S_OK, user->get_Name(back.put()));
-        EXPECT_EQ(L"inner", back.str());
     }
     EXPECT_EQ(1u, outer.refs);
     EXPECT_EQ(0u, outer.inner->Release());
@@ -208,6 +192,90 @@ TEST(ClassObjects, CreatedAndCalledFromStaAndMta)
         CloseHandle(done);
         EXPECT_EQ(S_OK, hr) << coinit;
         EXPECT_EQ(L"apartment", name.str()) << coinit;
+    }
+}
+
+TEST(ModuleFile, A32BitDllWithFourExportsAndSystemImports)
+{
+    ASSERT_NE(nullptr, Module());
+    auto nt = At<IMAGE_NT_HEADERS32>(At<IMAGE_DOS_HEADER>(0)->e_lfanew);
+    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, nt->FileHeader.Machine);
+    EXPECT_TRUE(nt->FileHeader.Characteristics & IMAGE_FILE_DLL);
+    auto dirs = nt->OptionalHeader.DataDirectory;
+    auto exp = At<IMAGE_EXPORT_DIRECTORY>(dirs[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
+    std::set<std::string> got;
+    for (DWORD i = 0; i < exp->NumberOfNames; ++i)
+        got.insert(At(At<DWORD>(exp->AddressOfNames)[i]));
+    EXPECT_EQ((std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
+                                     "DllUnregisterServer"}),
+              got);
+    EXPECT_EQ(4u, exp->NumberOfFunctions);
+
+    // No runtime DLL of the compiler (libgcc, libstdc++, winpthread) among the imports.
+    const std::set<std::string> allowed = {"ADVAPI32.DLL", "KERNEL32.DLL", "MSVCRT.DLL",  "OLE32.DLL",
+                                           "OLEAUT32.DLL", "USER32.DLL",   "SHLWAPI.DLL", "MPR.DLL",
+                                           "ACTIVEDS.DLL", "OSUTILITIES.DLL"};
+    for (auto imp = At<IMAGE_IMPORT_DESCRIPTOR>(dirs[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress); imp->Name;
+         ++imp) {
+        std::string name = At(imp->Name);
+        std::transform(name.begin(), name.end(), name.begin(), [](char c) { return char(toupper(c)); });
+        EXPECT_TRUE(allowed.count(name)) << name;
+    }
+}
+
+// The registrar scripts and the type library are read by the registration tests.
+TEST(ModuleFile, ManifestAndStringTable)
+{
+    EXPECT_NE(nullptr, FindResourceW(Module(), MAKEINTRESOURCEW(2), RT_MANIFEST));
+
+    const struct {
+        UINT id;
+        const wchar_t* text;
+    } strings[] = {
+        {105, L"Software\\Kalvora\\Ostrel\\2.0\\"}, {106, L"shares\\"}, {107, L"shares"}, {108, L"standard"},
+        {132, L"\\Desktop"}, {133, L"\\My Computer"}, {134, L"\\My Documents"}, {135, L"\\Favorites"},
+        {136, L"\\Recent"}, {137, L"\\NetHood"}, {147, L"\\Desktop"}, {148, L"\\My Computer"},
+        {149, L"\\My Documents"}, {150, L"\\Favorites"}, {151, L"\\NetHood"}, {152, L"\\Recent"},
+    };
+    for (const auto& s : strings) {
+        wchar_t buf[256] = {};
+        int len = LoadStringW(Module(), s.id, buf, 256);
+        EXPECT_EQ(std::wstring(s.text), std::wstring(buf, len > 0 ? len : 0)) << s.id;
+    }
+}
+
+TEST(ModuleFile, VersionResource)
+{
+    std::wstring path = BuildPath(L"KalvoraAdminUser.dll");
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> data(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, data.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    WORD* translation = nullptr;
+    UINT len = 0;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &len));
+    EXPECT_EQ(MAKELONG(5, 4), fixed->dwFileVersionMS);
+    EXPECT_EQ(0u, fixed->dwFileVersionLS);
+    EXPECT_EQ(MAKELONG(5, 4), fixed->dwProductVersionMS);
+    EXPECT_EQ(0u, fixed->dwProductVersionLS);
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&translation), &len));
+    ASSERT_EQ(4u, len);
+    EXPECT_EQ(0x0409, translation[0]);
+    EXPECT_EQ(1200, translation[1]);
+
+    const wchar_t* entries[][2] = {
+        {L"FileDescription", L"KalvoraAdminUser Module"}, {L"FileVersion", L"4.5.0.0"},
+        {L"InternalName", L"KalvoraAdminUser"},           {L"OriginalFilename", L"KalvoraAdminUser.DLL"},
+        {L"ProductVersion", L"4.5"},                      {L"OLESelfRegister", L""},
+    };
+    for (const auto& e : entries) {
+        wchar_t* value = nullptr;
+        std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + e[0];
+        ASSERT_TRUE(VerQueryValueW(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &len))
+            << Narrow(e[0]);
+        EXPECT_EQ(std::wstring(e[1]), value) << Narrow(e[0]);
     }
 }
 
