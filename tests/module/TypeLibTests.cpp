@@ -155,6 +155,25 @@ std::wstring Describe(ITypeInfo* info, WORD index)
     return s + L")";
 }
 
+ComPtr<IDispatch> Create(REFCLSID clsid)
+{
+    ComPtr<IDispatch> obj;
+    EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &obj));
+    return obj;
+}
+
+// Invoke with no argument, or a put of `value`.
+HRESULT Call(IDispatch* disp, DISPID id, WORD flags, VARIANT* value = nullptr)
+{
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {value, value ? &named : nullptr, value ? 1u : 0u, value ? 1u : 0u};
+    VARIANT result;
+    VariantInit(&result);
+    HRESULT hr = disp->Invoke(id, IID_NULL, 0, flags, &params, &result, nullptr, nullptr);
+    VariantClear(&result);
+    return hr;
+}
+
 class TypeLib : public testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(S_OK, LoadRegTypeLib(LIBID_KALVORAADMINUSERLib, 1, 0, 0, &lib_)); }
@@ -197,7 +216,7 @@ TEST_F(TypeLib, CoclassesAndInterfacesMemberByMember)
         EXPECT_TRUE(IsEqualGUID(*want.clsid, attr.guid));
         EXPECT_EQ(TYPEFLAG_FCANCREATE | TYPEFLAG_FHIDDEN, attr.wTypeFlags);
         EXPECT_EQ(1, attr.cImplTypes);
-        EXPECT_EQ(want.name + (L": " + std::wstring(want.name)) + L" Class", Doc(cls.Get()));
+        EXPECT_EQ(std::wstring(want.name) + L": " + want.name + L" Class", Doc(cls.Get()));
         EXPECT_EQ(S_OK, cls->GetImplTypeFlags(0, &implFlags));
         EXPECT_EQ(IMPLTYPEFLAG_FDEFAULT, implFlags);  // the default interface, not a source
         EXPECT_EQ(itfName, Name(Ref(cls.Get(), 0).Get()));
@@ -220,25 +239,6 @@ TEST_F(TypeLib, CoclassesAndInterfacesMemberByMember)
         for (WORD i = 0; i < attr.cFuncs && i < want.members.size(); ++i)
             EXPECT_EQ(want.members[i], Describe(itf.Get(), i));
     }
-}
-
-ComPtr<IDispatch> Create(REFCLSID clsid)
-{
-    ComPtr<IDispatch> obj;
-    EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, &obj));
-    return obj;
-}
-
-// Invoke with no argument, or a put of `value`.
-HRESULT Call(IDispatch* disp, DISPID id, WORD flags, VARIANT* value = nullptr)
-{
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params = {value, value ? &named : nullptr, value ? 1u : 0u, value ? 1u : 0u};
-    VARIANT result;
-    VariantInit(&result);
-    HRESULT hr = disp->Invoke(id, IID_NULL, 0, flags, &params, &result, nullptr, nullptr);
-    VariantClear(&result);
-    return hr;
 }
 
 TEST(Dispatch, TypeInfoIsOnePerClassWhateverTheIndex)
