@@ -2,16 +2,17 @@
 // This suite unregisters the module for a while; it registers it again at the end.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <set>
 
 #include "support/TestSupport.h"
 
 using namespace kalvora::test;
+using namespace std::string_literals;
 
 namespace {
 
 using RegisterFn = HRESULT(STDAPICALLTYPE*)();
+const HKEY kCR = HKEY_CLASSES_ROOT;
 
 std::wstring GuidText(REFGUID guid)
 {
@@ -20,227 +21,128 @@ std::wstring GuidText(REFGUID guid)
     return text;
 }
 
-// Every key and value below root\path, one line each, sorted:
-// "sub\key" for a key, "sub\key|name=data" for a string value (name "@" for the default).
-std::set<std::wstring> Dump(HKEY root, const std::wstring& path)
+// Every key and value below HKCR\path, one line each: "sub\key" for a key,
+// "sub\key|name=data" for a value (name "@" for the default), "." for path itself.
+void Walk(const std::wstring& path, const std::wstring& rel, std::set<std::wstring>& out)
+{
+    if (!KeyExists(kCR, path))
+        return;
+    out.insert(rel);
+    for (const auto& v : ValueNames(kCR, path)) {
+        DWORD type = 0;
+        GetRaw(kCR, path, v.c_str(), &type);
+        out.insert(rel + L"|" + (v.empty() ? L"@" : v) + L"=" +
+                   (type == REG_SZ ? *GetString(kCR, path, v.c_str()) : L"type " + std::to_wstring(type)));
+    }
+    for (const auto& s : SubkeyNames(kCR, path))
+        Walk(path + L"\\" + s, rel == L"." ? s : rel + L"\\" + s, out);
+}
+
+std::set<std::wstring> Dump(const std::wstring& path)
 {
     std::set<std::wstring> out;
-    HKEY key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return out;
-    struct Walker {
-        std::set<std::wstring>& out;
-        void Walk(HKEY key, const std::wstring& rel)
-        {
-            out.insert(rel.empty() ? L"." : rel);
-            wchar_t name[512];
-            BYTE data[2048];
-            for (DWORD i = 0;; ++i) {
-                DWORD nameLen = 512, dataLen = sizeof data, type = 0;
-                if (RegEnumValueW(key, i, name, &nameLen, nullptr, &type, data, &dataLen) != ERROR_SUCCESS)
-                    break;
-                std::wstring line = (rel.empty() ? L"." : rel) + L"|" + (nameLen ? std::wstring(name, nameLen) : L"@") + L"=";
-                if (type == REG_SZ)
-                    line += std::wstring(reinterpret_cast<wchar_t*>(data)).c_str();
-                else
-                    line += L"<type " + std::to_wstring(type) + L">";
-                out.insert(line);
-            }
-            std::vector<std::wstring> subs;
-            for (DWORD i = 0;; ++i) {
-                DWORD nameLen = 512;
-                if (RegEnumKeyExW(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                    break;
-                subs.emplace_back(name, nameLen);
-            }
-            for (const auto& s : subs) {
-                HKEY sub;
-                if (RegOpenKeyExW(key, s.c_str(), 0, KEY_READ, &sub) == ERROR_SUCCESS) {
-                    Walk(sub, rel.empty() ? s : rel + L"\\" + s);
-                    RegCloseKey(sub);
-                }
-            }
-        }
-    } walker{out};
-    walker.Walk(key, L"");
-    RegCloseKey(key);
+    Walk(path, L".", out);
     return out;
 }
 
-struct ClassInfo {
+const struct ClassInfo {
     const wchar_t* name;
     const CLSID* clsid;
     bool full;  // CurVer, Programmable and TypeLib
-};
-
-const ClassInfo kClasses[] = {
+} kClasses[] = {
     {L"KalvoraUser", &CLSID_KalvoraUser, true},
     {L"EnumKalvoraUser", &CLSID_EnumKalvoraUser, true},
     {L"KalvoraShares", &CLSID_KalvoraShares, false},
 };
 
-std::set<std::wstring> ExpectedClassKey(const ClassInfo& c, const std::wstring& module)
+// The module's registration entry points, and its path.
+RegisterFn Export(const char* name, std::wstring* path = nullptr)
 {
-    std::wstring prog = std::wstring(L"KalvoraAdminUser.") + c.name;
-    std::set<std::wstring> keys = {
-        L".",
-        L".|@=" + std::wstring(c.name) + L" Class",
-        L"ProgID",
-        L"ProgID|@=" + prog + L".1",
-        L"VersionIndependentProgID",
-        L"VersionIndependentProgID|@=" + prog,
-        L"InprocServer32",
-        L"InprocServer32|@=" + module,
-        L"InprocServer32|ThreadingModel=Neutral",
-    };
-    if (c.full) {
-        keys.insert(L"Programmable");
-        keys.insert(L"TypeLib");
-        keys.insert(L"TypeLib|@=" + GuidText(LIBID_KALVORAADMINUSERLib));
-    }
-    return keys;
+    static HMODULE module = LoadLibraryExW(BuildPath(L"KalvoraAdminUser.dll").c_str(), nullptr,
+                                           LOAD_WITH_ALTERED_SEARCH_PATH);
+    wchar_t text[MAX_PATH];
+    if (path)
+        path->assign(text, GetModuleFileNameW(module, text, MAX_PATH));
+    return reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-std::set<std::wstring> ExpectedProgId(const ClassInfo& c, bool versioned)
+void ExpectRegistered(const std::wstring& module)
 {
-    std::wstring prog = std::wstring(L"KalvoraAdminUser.") + c.name;
-    std::set<std::wstring> keys = {
-        L".",
-        L".|@=" + std::wstring(c.name) + L" Class",
-        L"CLSID",
-        L"CLSID|@=" + GuidText(*c.clsid),
-    };
-    if (!versioned && c.full) {
-        keys.insert(L"CurVer");
-        keys.insert(L"CurVer|@=" + prog + L".1");
-    }
-    return keys;
-}
-
-class Registration : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        module_ = LoadLibraryExW(BuildPath(L"KalvoraAdminUser.dll").c_str(), nullptr,
-                                 LOAD_WITH_ALTERED_SEARCH_PATH);
-        ASSERT_NE(nullptr, module_);
-        register_ = reinterpret_cast<RegisterFn>(GetProcAddress(module_, "DllRegisterServer"));
-        unregister_ = reinterpret_cast<RegisterFn>(GetProcAddress(module_, "DllUnregisterServer"));
-        ASSERT_TRUE(register_ && unregister_);
-        wchar_t path[MAX_PATH];
-        DWORD len = GetModuleFileNameW(module_, path, MAX_PATH);
-        ASSERT_GT(len, 0u);
-        modulePath_.assign(path, len);
-    }
-    void TearDown() override
-    {
-        // Leave the prefix as the test command set it up.
-        DeleteTree(HKEY_CLASSES_ROOT, L"KalvoraAdminUser.EnumKalvoraUser\\Foreign");
-        if (register_)
-            EXPECT_EQ(S_OK, register_());
-        if (module_)
-            FreeLibrary(module_);
-    }
-
-    void ExpectRegistered()
-    {
-        for (const ClassInfo& c : kClasses) {
-            SCOPED_TRACE(Narrow(c.name));
-            std::wstring prog = std::wstring(L"KalvoraAdminUser.") + c.name;
-            EXPECT_EQ(ExpectedClassKey(c, modulePath_), Dump(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(*c.clsid)));
-            EXPECT_EQ(ExpectedProgId(c, true), Dump(HKEY_CLASSES_ROOT, prog + L".1"));
-            EXPECT_EQ(ExpectedProgId(c, false), Dump(HKEY_CLASSES_ROOT, prog));
-        }
-        // The type library and its interfaces.
-        std::wstring lib = L"TypeLib\\" + GuidText(LIBID_KALVORAADMINUSERLib) + L"\\1.0";
-        EXPECT_EQ(modulePath_, GetString(HKEY_CLASSES_ROOT, lib + L"\\0\\win32", nullptr).value_or(L"?"));
-        EXPECT_EQ(L"KalvoraAdminUser 1.0 Type Library", GetString(HKEY_CLASSES_ROOT, lib, nullptr).value_or(L"?"));
-        std::wstring dir = modulePath_.substr(0, modulePath_.find_last_of(L"\\/") + 1);
-        std::wstring helpDir = GetString(HKEY_CLASSES_ROOT, lib + L"\\HELPDIR", nullptr).value_or(L"?");
-        if (!helpDir.empty() && helpDir.back() != L'\\')
-            helpDir += L'\\';
-        EXPECT_EQ(dir, helpDir);
-        for (const IID* iid : {&IID_IKalvoraUser, &IID_IEnumKalvoraUser, &IID_IKalvoraShares})
-            EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Interface\\" + GuidText(*iid) + L"\\TypeLib"));
-    }
-
-    HMODULE module_ = nullptr;
-    RegisterFn register_ = nullptr;
-    RegisterFn unregister_ = nullptr;
-    std::wstring modulePath_;
-};
-
-TEST_F(Registration, RegisterWritesExactlyTheClassKeys)
-{
-    ASSERT_EQ(S_OK, register_());
-    ExpectRegistered();
-}
-
-TEST_F(Registration, RegisteringAgainRebuildsTheClassKeys)
-{
-    ASSERT_EQ(S_OK, register_());
-    // Foreign content below a class key goes; the key is rebuilt from scratch.
-    std::wstring classKey = L"CLSID\\" + GuidText(CLSID_KalvoraUser);
-    SetString(HKEY_CLASSES_ROOT, classKey, L"Stale", L"x");
-    SetString(HKEY_CLASSES_ROOT, classKey + L"\\Stale", nullptr, L"x");
-    SetString(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", nullptr, L"C:\\elsewhere.dll");
-    ASSERT_EQ(S_OK, register_());
-    ExpectRegistered();
-}
-
-TEST_F(Registration, UnregisterRemovesOwnKeysOnly)
-{
-    ASSERT_EQ(S_OK, register_());
-    SetString(HKEY_CLASSES_ROOT, L"KalvoraAdminUser.EnumKalvoraUser\\Foreign", nullptr, L"keep me");
-    // A foreign class beside ours.
-    const std::wstring neighbour = L"CLSID\\{0C1BDD3A-6E2D-4B5E-9D7F-3A1B2C3D4E5F}";
-    SetString(HKEY_CLASSES_ROOT, neighbour, nullptr, L"neighbour");
-
-    ASSERT_EQ(S_OK, unregister_());
-
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, neighbour));
     for (const ClassInfo& c : kClasses) {
         SCOPED_TRACE(Narrow(c.name));
-        std::wstring prog = std::wstring(L"KalvoraAdminUser.") + c.name;
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(*c.clsid)));
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, prog + L".1"));
+        const std::wstring prog = L"KalvoraAdminUser." + std::wstring(c.name), title = c.name + L" Class"s;
+        std::set<std::wstring> cls = {L".", L".|@=" + title, L"ProgID", L"ProgID|@=" + prog + L".1",
+                                      L"VersionIndependentProgID", L"VersionIndependentProgID|@=" + prog,
+                                      L"InprocServer32", L"InprocServer32|@=" + module,
+                                      L"InprocServer32|ThreadingModel=Neutral"};
+        std::set<std::wstring> progId = {L".", L".|@=" + title, L"CLSID", L"CLSID|@=" + GuidText(*c.clsid)};
+        std::set<std::wstring> versioned = progId;
+        if (c.full) {
+            cls.insert({L"Programmable", L"TypeLib", L"TypeLib|@=" + GuidText(LIBID_KALVORAADMINUSERLib)});
+            progId.insert({L"CurVer", L"CurVer|@=" + prog + L".1"});
+        }
+        EXPECT_EQ(cls, Dump(L"CLSID\\" + GuidText(*c.clsid)));
+        EXPECT_EQ(versioned, Dump(prog + L".1"));
+        EXPECT_EQ(progId, Dump(prog));
     }
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"KalvoraAdminUser.KalvoraUser"));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"KalvoraAdminUser.KalvoraShares"));
-    // The ProgID key with a foreign subkey stays, without our own subkeys.
-    EXPECT_EQ((std::set<std::wstring>{L".", L".|@=EnumKalvoraUser Class", L"Foreign", L"Foreign|@=keep me"}),
-              Dump(HKEY_CLASSES_ROOT, L"KalvoraAdminUser.EnumKalvoraUser"));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" + GuidText(LIBID_KALVORAADMINUSERLib)));
-    ComPtr<ITypeLib> lib;
-    EXPECT_TRUE(FAILED(LoadRegTypeLib(LIBID_KALVORAADMINUSERLib, 1, 0, 0, lib.GetAddressOf())));
-
-    // Creation through the registry no longer finds the classes.
-    ComPtr<IUnknown> obj;
-    EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_INPROC_SERVER,
-                                                    IID_IUnknown, reinterpret_cast<void**>(obj.GetAddressOf())));
-
-    // Unregistering again finds no keys to remove; the type library, which is
-    // no longer registered, makes it fail. The foreign key still stays.
-    EXPECT_TRUE(FAILED(unregister_()));
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"KalvoraAdminUser.EnumKalvoraUser\\Foreign"));
-    DeleteTree(HKEY_CLASSES_ROOT, neighbour);
+    std::wstring lib = L"TypeLib\\" + GuidText(LIBID_KALVORAADMINUSERLib) + L"\\1.0";
+    EXPECT_EQ(module, GetString(kCR, lib + L"\\0\\win32", nullptr).value_or(L"?"));
+    EXPECT_EQ(L"KalvoraAdminUser 1.0 Type Library", GetString(kCR, lib, nullptr).value_or(L"?"));
+    std::wstring helpDir = GetString(kCR, lib + L"\\HELPDIR", nullptr).value_or(L"?");
+    if (!helpDir.empty() && helpDir.back() != L'\\')
+        helpDir += L'\\';
+    EXPECT_EQ(module.substr(0, module.find_last_of(L"\\/") + 1), helpDir);
+    for (const IID* iid : {&IID_IKalvoraUser, &IID_IEnumKalvoraUser, &IID_IKalvoraShares})
+        EXPECT_TRUE(KeyExists(kCR, L"Interface\\" + GuidText(*iid) + L"\\TypeLib"));
 }
 
-TEST_F(Registration, SharesClassHasNoVersionOrLibraryKeys)
+TEST(Registration, RegisterTwiceThenUnregister)
 {
-    ASSERT_EQ(S_OK, register_());
-    std::wstring shares = L"CLSID\\" + GuidText(CLSID_KalvoraShares);
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, shares + L"\\Programmable"));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, shares + L"\\TypeLib"));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"KalvoraAdminUser.KalvoraShares\\CurVer"));
-    for (const CLSID* clsid : {&CLSID_KalvoraUser, &CLSID_EnumKalvoraUser}) {
-        std::wstring key = L"CLSID\\" + GuidText(*clsid);
-        EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, key + L"\\Programmable"));
-        EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, key + L"\\TypeLib"));
+    std::wstring module;
+    RegisterFn reg = Export("DllRegisterServer", &module), unreg = Export("DllUnregisterServer");
+    ASSERT_TRUE(reg && unreg);
+    struct Restore {  // leave the prefix as the test command set it up
+        RegisterFn reg;
+        ~Restore()
+        {
+            DeleteTree(kCR, L"KalvoraAdminUser.EnumKalvoraUser\\Foreign");
+            EXPECT_EQ(S_OK, reg());
+        }
+    } restore{reg};
+    ASSERT_EQ(S_OK, reg());
+    ExpectRegistered(module);
+    // Registering again rebuilds a class key from scratch: foreign content below it goes.
+    std::wstring userKey = L"CLSID\\" + GuidText(CLSID_KalvoraUser);
+    SetString(kCR, userKey, L"Stale", L"x");
+    SetString(kCR, userKey + L"\\Stale", nullptr, L"x");
+    SetString(kCR, userKey + L"\\InprocServer32", nullptr, L"C:\\elsewhere.dll");
+    ASSERT_EQ(S_OK, reg());
+    ExpectRegistered(module);
+
+    SetString(kCR, L"KalvoraAdminUser.EnumKalvoraUser\\Foreign", nullptr, L"keep me");
+    const std::wstring neighbour = L"CLSID\\{0C1BDD3A-6E2D-4B5E-9D7F-3A1B2C3D4E5F}";
+    SetString(kCR, neighbour, nullptr, L"neighbour");
+    ASSERT_EQ(S_OK, unreg());
+    EXPECT_TRUE(KeyExists(kCR, L"CLSID"));
+    EXPECT_TRUE(KeyExists(kCR, neighbour));
+    DeleteTree(kCR, neighbour);
+    for (const ClassInfo& c : kClasses) {
+        std::wstring prog = std::wstring(L"KalvoraAdminUser.") + c.name;
+        EXPECT_FALSE(KeyExists(kCR, L"CLSID\\" + GuidText(*c.clsid))) << Narrow(c.name);
+        EXPECT_FALSE(KeyExists(kCR, prog + L".1")) << Narrow(c.name);
+        EXPECT_EQ(c.clsid == &CLSID_EnumKalvoraUser, KeyExists(kCR, prog)) << Narrow(c.name);
     }
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"KalvoraAdminUser.KalvoraUser\\CurVer"));
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"KalvoraAdminUser.EnumKalvoraUser\\CurVer"));
+    // The ProgID key with a foreign subkey stays, without our own subkeys.
+    EXPECT_EQ((std::set<std::wstring>{L".", L".|@=EnumKalvoraUser Class", L"Foreign", L"Foreign|@=keep me"}),
+              Dump(L"KalvoraAdminUser.EnumKalvoraUser"));
+    EXPECT_FALSE(KeyExists(kCR, L"TypeLib\\" + GuidText(LIBID_KALVORAADMINUSERLib)));
+    ComPtr<IUnknown> obj;
+    EXPECT_EQ(REGDB_E_CLASSNOTREG,
+              CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &obj));
+
+    // Again: no keys to remove, and the type library is no longer registered, so it fails.
+    EXPECT_TRUE(FAILED(unreg()));
+    EXPECT_TRUE(KeyExists(kCR, L"KalvoraAdminUser.EnumKalvoraUser\\Foreign"));
 }
 
 // A copy of the module whose full path fills the 260-character path buffer.
@@ -250,39 +152,30 @@ TEST(RegistrationPath, ModulePathThatFillsTheBufferFails)
     DWORD len = GetTempPathW(MAX_PATH, temp);
     ASSERT_GT(len, 0u);
     std::wstring dir = L"\\\\?\\" + std::wstring(temp, len);
-    std::wstring created;
     while (dir.size() - 4 + 32 < 300) {
-        dir += L"kalvora-long-path-segment-";
-        dir += std::to_wstring(dir.size());
+        dir += L"kalvora-long-path-segment-" + std::to_wstring(dir.size());
         CreateDirectoryW(dir.c_str(), nullptr);
         dir += L"\\";
     }
     std::wstring target = dir + L"KalvoraAdminUser.dll";
     ASSERT_TRUE(CopyFileW(BuildPath(L"KalvoraAdminUser.dll").c_str(), target.c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(BuildPath(L"OSUtilities.dll").c_str(), (dir + L"OSUtilities.dll").c_str(), FALSE));
-
-    std::wstring registeredBefore =
-        GetString(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(CLSID_KalvoraUser) + L"\\InprocServer32", nullptr)
-            .value_or(L"");
+    const std::wstring server = L"CLSID\\" + GuidText(CLSID_KalvoraUser) + L"\\InprocServer32";
+    const std::wstring before = GetString(kCR, server, nullptr).value_or(L"");
 
     HMODULE copy = LoadLibraryExW(target.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     ASSERT_NE(nullptr, copy) << GetLastError();
     wchar_t seen[MAX_PATH + 1] = {};
-    DWORD seenLen = GetModuleFileNameW(copy, seen, MAX_PATH);
-    EXPECT_EQ(static_cast<DWORD>(MAX_PATH), seenLen);  // the path does not fit
-    auto reg = reinterpret_cast<RegisterFn>(GetProcAddress(copy, "DllRegisterServer"));
-    auto unreg = reinterpret_cast<RegisterFn>(GetProcAddress(copy, "DllUnregisterServer"));
-    ASSERT_TRUE(reg && unreg);
-    EXPECT_EQ(static_cast<HRESULT>(0x8007007A), reg());
-    EXPECT_EQ(static_cast<HRESULT>(0x8007007A), unreg());
+    EXPECT_EQ(DWORD(MAX_PATH), GetModuleFileNameW(copy, seen, MAX_PATH));  // the path does not fit
+    for (const char* entry : {"DllRegisterServer", "DllUnregisterServer"}) {
+        auto fn = reinterpret_cast<RegisterFn>(GetProcAddress(copy, entry));
+        ASSERT_NE(nullptr, fn);
+        EXPECT_EQ(HRESULT(0x8007007A), fn()) << entry;
+    }
     FreeLibrary(copy);
-
     // Nothing was written or removed.
-    EXPECT_EQ(registeredBefore,
-              GetString(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(CLSID_KalvoraUser) + L"\\InprocServer32", nullptr)
-                  .value_or(L""));
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"KalvoraAdminUser.KalvoraUser\\CurVer"));
-
+    EXPECT_EQ(before, GetString(kCR, server, nullptr).value_or(L""));
+    EXPECT_TRUE(KeyExists(kCR, L"KalvoraAdminUser.KalvoraUser\\CurVer"));
     DeleteFileW(target.c_str());
     DeleteFileW((dir + L"OSUtilities.dll").c_str());
 }

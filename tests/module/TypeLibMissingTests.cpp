@@ -9,57 +9,47 @@ using namespace kalvora::test;
 
 namespace {
 
-class TypeLibMissing : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        HRESULT hr = UnRegisterTypeLib(LIBID_KALVORAADMINUSERLib, 1, 0, 0, SYS_WIN32);
-        ASSERT_TRUE(SUCCEEDED(hr) || hr == TYPE_E_REGISTRYACCESS) << std::hex << hr;
-        ComPtr<ITypeLib> lib;
-        ASSERT_TRUE(FAILED(LoadRegTypeLib(LIBID_KALVORAADMINUSERLib, 1, 0, 0, lib.GetAddressOf())));
-    }
-    void TearDown() override { Reregister(); }
-
-    static void Reregister()
-    {
-        ComPtr<ITypeLib> lib;
-        ASSERT_EQ(S_OK, LoadTypeLibEx(BuildPath(L"KalvoraAdminUser.dll").c_str(), REGKIND_REGISTER,
-                                      lib.GetAddressOf()));
-    }
-};
-
-TEST_F(TypeLibMissing, DispatchFailsUntilTheLibraryIsBack)
+HRESULT RegisterLibrary()
 {
+    ComPtr<ITypeLib> lib;
+    return LoadTypeLibEx(BuildPath(L"KalvoraAdminUser.dll").c_str(), REGKIND_REGISTER, &lib);
+}
+
+TEST(TypeLibMissing, DispatchFailsUntilTheLibraryIsBack)
+{
+    HRESULT hr = UnRegisterTypeLib(LIBID_KALVORAADMINUSERLib, 1, 0, 0, SYS_WIN32);
+    ASSERT_TRUE(SUCCEEDED(hr) || hr == TYPE_E_REGISTRYACCESS) << std::hex << hr;
+    struct Restore {
+        ~Restore() { RegisterLibrary(); }  // whatever happens, for the suites that follow
+    } restore;
     ComPtr<IKalvoraUser> user;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_INPROC_SERVER, IID_IKalvoraUser,
-                                     reinterpret_cast<void**>(user.GetAddressOf())));
     ComPtr<IDispatch> disp;
+    ComPtr<ITypeInfo> info;
+    ASSERT_EQ(S_OK,
+              CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_INPROC_SERVER, IID_IKalvoraUser, &user));
     ASSERT_EQ(S_OK, user.As(&disp));
 
     LPOLESTR names[] = {const_cast<LPOLESTR>(L"Name")};
     DISPID id = -99;
-    EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id));
-    ComPtr<ITypeInfo> info;
-    EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, disp->GetTypeInfo(0, 0, info.GetAddressOf()));
-    EXPECT_EQ(nullptr, info.Get());
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     VARIANT result;
     VariantInit(&result);
+    UINT count = 0;
+    EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id));
+    EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, disp->GetTypeInfo(0, 0, &info));
+    EXPECT_EQ(nullptr, info.Get());
     EXPECT_EQ(TYPE_E_LIBNOTREGISTERED,
               disp->Invoke(8, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
-    UINT count = 0;
     EXPECT_EQ(S_OK, disp->GetTypeInfoCount(&count));
     EXPECT_EQ(1u, count);
-
     // The function table does not need the library.
-    Bstr in(L"direct");
+    Bstr in(L"direct"), out;
     EXPECT_EQ(S_OK, user->put_Name(in.get()));
-    Bstr out;
     EXPECT_EQ(S_OK, user->get_Name(out.put()));
     EXPECT_EQ(L"direct", out.str());
 
     // Once registered again, the next call loads it.
-    Reregister();
+    ASSERT_EQ(S_OK, RegisterLibrary());
     EXPECT_EQ(S_OK, disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id));
     EXPECT_EQ(8, id);
     ASSERT_EQ(S_OK, disp->Invoke(8, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
