@@ -156,10 +156,8 @@ void ComModule::Term() noexcept
     if (!m_initialised)
         return;
     for (ObjectMapEntry* e = m_map; e && e->clsid; ++e) {
-        if (e->classObject) {
-            e->classObject->Release();
-            e->classObject = nullptr;
-        }
+        if (IClassFactory* factory = e->classObject.exchange(nullptr))
+            factory->Release();
     }
     while (TermFunc* f = m_termFuncs) {
         m_termFuncs = f->next;
@@ -190,16 +188,18 @@ HRESULT ComModule::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexc
     for (ObjectMapEntry* e = m_map; e && e->clsid; ++e) {
         if (!IsEqualCLSID(*e->clsid, clsid))
             continue;
-        if (!e->classObject) {
+        IClassFactory* factory = e->classObject.load(std::memory_order_acquire);
+        if (!factory) {
             CriticalSectionLock lock(m_csObjMap);
-            if (!e->classObject) {
-                auto* factory = new (std::nothrow) ClassFactory(e->creator);
+            factory = e->classObject.load(std::memory_order_relaxed);
+            if (!factory) {
+                factory = new (std::nothrow) ClassFactory(e->creator);
                 if (!factory)
                     return E_OUTOFMEMORY;
-                e->classObject = factory;
+                e->classObject.store(factory, std::memory_order_release);
             }
         }
-        return e->classObject->QueryInterface(riid, ppv);
+        return factory->QueryInterface(riid, ppv);
     }
     return CLASS_E_CLASSNOTAVAILABLE;
 }

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <atomic>
 #include <string>
 
 #include "ComBase.h"
@@ -18,7 +19,7 @@ struct ObjectMapEntry {
     const CLSID* clsid;
     CreatorFn creator;
     UINT registryScript;         // id of the REGISTRY resource
-    IClassFactory* classObject;  // created on first request, kept until termination
+    std::atomic<IClassFactory*> classObject;  // created on first request, kept until termination
 };
 
 class ComModule {
