@@ -10,6 +10,8 @@ command -v i686-w64-mingw32-widl >/dev/null 2>&1 || need="$need mingw-w64-tools"
 command -v wine >/dev/null 2>&1 || need="$need wine"
 [ -d /usr/lib/i386-linux-gnu/wine/i386-windows ] || need="$need wine32:i386"
 command -v cmake >/dev/null 2>&1 || need="$need cmake"
+# cmake only recommends make, which its Makefile generator needs.
+command -v make >/dev/null 2>&1 || need="$need make"
 [ -f /usr/src/googletest/CMakeLists.txt ] || need="$need googletest"
 
 if [ -n "$need" ]; then
