@@ -20,6 +20,7 @@
 
 #include "BenchClock.h"
 #include "KalvoraAdminUser_h.h"
+#include "module/Text.h"
 
 namespace {
 
@@ -137,11 +138,8 @@ double RunBaseline(std::vector<IKalvoraUser*>& users, bool withPuts)
                 continue;
             if (!withPuts)
                 continue;
-            UINT units = bytes / sizeof(wchar_t);
-            UINT n = 0;
-            while (n < units && value[n])
-                ++n;
-            BSTR text = SysAllocStringLen(value, n);
+            const auto length = kalvora::LengthUpToNul(value, bytes / sizeof(wchar_t));
+            BSTR text = SysAllocStringLen(value, static_cast<UINT>(length));
             switch (f) {
             case 0: user->put_Computer(text); break;
             case 1: user->put_MyComputer(text); break;

@@ -181,11 +181,8 @@ LONG CEnumKalvoraUser::ReadUserValues(HKEY key, std::size_t index) noexcept
             continue;
         if (bytes > kValueBytes)
             continue;
-        const UINT units = bytes / sizeof(wchar_t);
-        UINT length = 0;
-        while (length < units && buffer[length] != L'\0')
-            ++length;
-        BStr value(SysAllocStringLen(buffer, length));
+        const auto length = LengthUpToNul(buffer, bytes / sizeof(wchar_t));
+        BStr value(SysAllocStringLen(buffer, static_cast<UINT>(length)));
         if (!value.IsNull())
             ApplyUserValue(index, f, value.Get());
     }

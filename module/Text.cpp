@@ -1,6 +1,8 @@
 // Text.cpp: message patterns and computer-name forms.
 #include "Text.h"
 
+#include <cwchar>
+
 namespace kalvora {
 
 std::wstring FormatText(std::wstring_view pattern, std::initializer_list<const wchar_t*> args)
@@ -28,6 +30,12 @@ std::wstring FormatText(std::wstring_view pattern, std::initializer_list<const w
         out.push_back(c);
     }
     return out;
+}
+
+std::size_t LengthUpToNul(const wchar_t* text, std::size_t units)
+{
+    const wchar_t* nul = units ? std::wmemchr(text, L'\0', units) : nullptr;
+    return nul ? static_cast<std::size_t>(nul - text) : units;
 }
 
 std::wstring UncComputer(std::wstring_view computer)

@@ -59,10 +59,7 @@ void SetDisplayText(std::wstring& out, const wchar_t* name, DWORD nameLen, const
         return;
     }
     const wchar_t* chars = reinterpret_cast<const wchar_t*>(data);
-    size_t count = dataLen / sizeof(wchar_t);
-    const wchar_t* nul = std::wmemchr(chars, L'\0', count);
-    if (nul)
-        count = static_cast<size_t>(nul - chars);
+    const size_t count = LengthUpToNul(chars, dataLen / sizeof(wchar_t));
     out.reserve(nameLen + 5 + count);
     out.assign(name, nameLen);
     out += kDisplaySeparator;

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "module/RegKey.h"
+
 namespace kalvora::test {
 
 std::wstring BuildPath(const wchar_t* fileName)
@@ -153,22 +155,18 @@ void DeleteTree(HKEY root, const std::wstring& path)
 
 bool KeyExists(HKEY root, const std::wstring& path)
 {
-    HKEY key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    RegKey key;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
 }
 
 void SetRaw(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data,
             DWORD size)
 {
-    HKEY key;
-    LONG err = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegKey key;
+    LONG err = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr);
     if (err != ERROR_SUCCESS)
         throw std::runtime_error("RegCreateKeyEx failed: " + std::to_string(err));
-    err = RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
-    RegCloseKey(key);
+    err = RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
     if (err != ERROR_SUCCESS)
         throw std::runtime_error("RegSetValueEx failed: " + std::to_string(err));
 }
@@ -182,15 +180,14 @@ void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const s
 std::optional<std::vector<BYTE>> GetRaw(HKEY root, const std::wstring& path, const wchar_t* name,
                                         DWORD* type)
 {
-    HKEY key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    RegKey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
         return std::nullopt;
     DWORD size = 0, t = 0;
-    LONG err = RegQueryValueExW(key, name, nullptr, &t, nullptr, &size);
+    LONG err = RegQueryValueExW(key.Get(), name, nullptr, &t, nullptr, &size);
     std::vector<BYTE> data(size);
     if (err == ERROR_SUCCESS && size)
-        err = RegQueryValueExW(key, name, nullptr, &t, data.data(), &size);
-    RegCloseKey(key);
+        err = RegQueryValueExW(key.Get(), name, nullptr, &t, data.data(), &size);
     if (err != ERROR_SUCCESS)
         return std::nullopt;
     data.resize(size);
@@ -211,38 +208,40 @@ std::optional<std::wstring> GetString(HKEY root, const std::wstring& path, const
     return text;
 }
 
-std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path)
+namespace {
+
+// Names enumerated by index below root\path until the first failure.
+template <class EnumAt>
+std::vector<std::wstring> EnumNames(HKEY root, const std::wstring& path, DWORD bufferChars, EnumAt enumAt)
 {
     std::vector<std::wstring> names;
-    HKEY key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    RegKey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
         return names;
-    wchar_t name[512];
+    std::vector<wchar_t> name(bufferChars);
     for (DWORD i = 0;; ++i) {
-        DWORD len = 512;
-        if (RegEnumKeyExW(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        DWORD len = bufferChars;
+        if (enumAt(key.Get(), i, name.data(), &len) != ERROR_SUCCESS)
             break;
-        names.emplace_back(name, len);
+        names.emplace_back(name.data(), len);
     }
-    RegCloseKey(key);
     return names;
+}
+
+}  // namespace
+
+std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path)
+{
+    return EnumNames(root, path, 512, [](HKEY key, DWORD i, wchar_t* name, DWORD* len) {
+        return RegEnumKeyExW(key, i, name, len, nullptr, nullptr, nullptr, nullptr);
+    });
 }
 
 std::vector<std::wstring> ValueNames(HKEY root, const std::wstring& path)
 {
-    std::vector<std::wstring> names;
-    HKEY key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return names;
-    wchar_t name[16384];
-    for (DWORD i = 0;; ++i) {
-        DWORD len = 16384;
-        if (RegEnumValueW(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names.emplace_back(name, len);
-    }
-    RegCloseKey(key);
-    return names;
+    return EnumNames(root, path, 16384, [](HKEY key, DWORD i, wchar_t* name, DWORD* len) {
+        return RegEnumValueW(key, i, name, len, nullptr, nullptr, nullptr, nullptr);
+    });
 }
 
 }  // namespace kalvora::test
