@@ -12,7 +12,6 @@
 
 #include "support/TestSupport.h"
 
-#include <sddl.h>
 
 namespace kalvora::test {
 namespace {
@@ -68,26 +67,6 @@ ULONG RefCount(IUnknown* object) { object->AddRef(); return object->Release(); }
 // Access lists: read but not write, write but not read.
 const wchar_t kReadOnly[] = L"D:P(A;;KRWDRCSD;;;WD)";
 const wchar_t kWriteOnly[] = L"D:P(A;;KWWDRCSD;;;WD)";
-
-// Sets the access list of a key while it lives, then gives everyone full access again.
-struct KeyAccess {
-    KeyAccess(const std::wstring& path, const wchar_t* sddl) : path(path) { Set(sddl); }
-    ~KeyAccess() { Set(L"D:(A;;KA;;;WD)"); }
-    void Set(const wchar_t* sddl)
-    {
-        PSECURITY_DESCRIPTOR sd = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, 0));
-        HKEY key;
-        LONG err = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key);
-        if (err == ERROR_SUCCESS) {
-            err = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd);
-            RegCloseKey(key);
-        }
-        LocalFree(sd);
-        ASSERT_EQ(ERROR_SUCCESS, err) << "access list of " << Narrow(path);
-    }
-    const std::wstring path;
-};
 
 // Removes the user class's whole CLSID key while it lives, so that creating a
 // user fails at once (with only InprocServer32 gone, Wine would start
@@ -367,7 +346,7 @@ TEST_F(UserStoreTest, FailuresReportFromTheirOwnStatements)
         {UserPath(L"b"), kWriteOnly, L"RegOpenKeyEx Failed", {L"a", L"b", L"<E_FAIL>"}},
     };
     for (const Case& c : cases) {
-        KeyAccess denied(c.key, c.sddl);
+        KeyAccess denied(HKEY_LOCAL_MACHINE, c.key, c.sddl);
         Load();
         lines.insert(ExpectEvent(c.text));
         EXPECT_EQ(c.walk, Walk()) << Narrow(c.text);

@@ -7,12 +7,9 @@
 #include <memory>
 #include <stdexcept>
 #include <tuple>
-#include <type_traits>
 #include <utility>
 
 #include "support/TestSupport.h"
-
-#include <sddl.h>
 
 using namespace kalvora::test;
 
@@ -46,26 +43,13 @@ void SetExact(const std::wstring& group, const std::wstring& name, const std::ws
     SetRaw(kHklm, GroupKey(group), name.c_str(), REG_SZ, buffer.c_str(), DWORD(text.size() * 2));
 }
 
-bool SetAccess(HKEY key, const wchar_t* sddl)
+// Everyone may only read the key while the result lives; full access must
+// really be refused, or the cases prove nothing.
+std::unique_ptr<KeyAccess> ReadOnly(const std::wstring& path)
 {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr))
-        return false;
-    LONG err = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd);
-    LocalFree(sd);
-    return err == ERROR_SUCCESS;
-}
-
-// Lets everyone only read a key until the result goes away, then gives full access back.
-using KeyAccess = std::unique_ptr<std::remove_pointer_t<HKEY>, void (*)(HKEY)>;
-KeyAccess ReadOnly(const std::wstring& path)
-{
-    HKEY key = nullptr, probe = nullptr;
-    RegCreateKeyExW(kHklm, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    KeyAccess access(key, [](HKEY k) { SetAccess(k, L"D:P(A;;KA;;;WD)"); RegCloseKey(k); });
-    // Full access must really be denied, or the cases prove nothing.
-    if (!key || !SetAccess(key, L"D:P(A;;KR;;;WD)") ||
-        RegOpenKeyExW(kHklm, path.c_str(), 0, KEY_ALL_ACCESS, &probe) == ERROR_SUCCESS) {
+    auto access = std::make_unique<KeyAccess>(kHklm, path, L"D:P(A;;KR;;;WD)");
+    HKEY probe = nullptr;
+    if (RegOpenKeyExW(kHklm, path.c_str(), 0, KEY_ALL_ACCESS, &probe) == ERROR_SUCCESS) {
         RegCloseKey(probe);
         throw std::runtime_error("cannot make the key read-only");
     }

@@ -1,6 +1,8 @@
 // TestSupport.cpp: helpers shared by the GoogleTest suites.
 #include "support/TestSupport.h"
 
+#include <sddl.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -207,6 +209,32 @@ std::optional<std::wstring> GetString(HKEY root, const std::wstring& path, const
         text.resize(nul);
     return text;
 }
+
+namespace {
+
+LONG SetKeyAccess(HKEY root, const std::wstring& path, const wchar_t* sddl)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr))
+        return static_cast<LONG>(GetLastError());
+    RegKey key;
+    LONG err = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, WRITE_DAC, nullptr, key.Put(), nullptr);
+    if (err == ERROR_SUCCESS)
+        err = RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, sd);
+    LocalFree(sd);
+    return err;
+}
+
+}  // namespace
+
+KeyAccess::KeyAccess(HKEY root, std::wstring path, const wchar_t* sddl) : m_root(root), m_path(std::move(path))
+{
+    LONG err = SetKeyAccess(m_root, m_path, sddl);
+    if (err != ERROR_SUCCESS)
+        throw std::runtime_error("cannot set the access list of " + Narrow(m_path) + ": " + std::to_string(err));
+}
+
+KeyAccess::~KeyAccess() { SetKeyAccess(m_root, m_path, L"D:(A;;KA;;;WD)"); }
 
 namespace {
 

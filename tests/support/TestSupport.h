@@ -66,6 +66,21 @@ std::optional<std::vector<BYTE>> GetRaw(HKEY root, const std::wstring& path, con
                                         DWORD* type = nullptr);
 // A REG_SZ-style value as text (up to the first NUL or the end of the data).
 std::optional<std::wstring> GetString(HKEY root, const std::wstring& path, const wchar_t* name);
+// Gives a key (created where missing) the access list `sddl` (SDDL text) while
+// the object lives, then full access to everyone again. Throws when the list
+// cannot be set.
+class KeyAccess {
+public:
+    KeyAccess(HKEY root, std::wstring path, const wchar_t* sddl);
+    ~KeyAccess();
+    KeyAccess(const KeyAccess&) = delete;
+    KeyAccess& operator=(const KeyAccess&) = delete;
+
+private:
+    HKEY m_root;
+    std::wstring m_path;
+};
+
 std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path);
 std::vector<std::wstring> ValueNames(HKEY root, const std::wstring& path);
 
