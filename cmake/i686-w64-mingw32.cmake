@@ -7,11 +7,12 @@ set(CMAKE_C_COMPILER   ${TOOLCHAIN_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER  ${TOOLCHAIN_PREFIX}-windres)
 set(KALVORA_WIDL       ${TOOLCHAIN_PREFIX}-widl)
+set(KALVORA_BITNESS    32)
+set(KALVORA_WIDL_TARGET --win32)
+# Wine's stdole2.tlb for this bitness, imported by the type library.
+set(WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Test executables run under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)

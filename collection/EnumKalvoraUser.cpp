@@ -60,7 +60,7 @@ LONG DeleteUserKey(BSTR name)
 {
     if (!IsUserKeyName(name))
         return ERROR_INVALID_NAME;
-    return RegDeleteKeyW(HKEY_LOCAL_MACHINE, UserKeyPath(name, SysStringLen(name)).c_str());
+    return RegDeleteKeyExW(HKEY_LOCAL_MACHINE, UserKeyPath(name, SysStringLen(name)).c_str(), kStoreView, 0);
 }
 
 }  // namespace
@@ -97,7 +97,7 @@ LONG CEnumKalvoraUser::LoadUsers() noexcept
     // second, read-only opening.
     {
         RegKey created;
-        LONG err = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUsersKey, 0, nullptr, 0, KEY_WRITE, nullptr,
+        LONG err = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUsersKey, 0, nullptr, 0, KEY_WRITE | kStoreView, nullptr,
                                    created.Put(), nullptr);
         if (err != ERROR_SUCCESS) {
             KALVORA_REPORT(L"Error creating registry key");
@@ -106,7 +106,7 @@ LONG CEnumKalvoraUser::LoadUsers() noexcept
     }
 
     RegKey users;
-    LONG err = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUsersKey, 0, KEY_READ, users.Put());
+    LONG err = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUsersKey, 0, KEY_READ | kStoreView, users.Put());
     if (err != ERROR_SUCCESS) {
         KALVORA_REPORT(L"Error opening registry key");
         return err;
@@ -150,7 +150,7 @@ LONG CEnumKalvoraUser::LoadUsers() noexcept
         }
 
         RegKey userKey;
-        err = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, userKey.Put());
+        err = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | kStoreView, userKey.Put());
         if (err != ERROR_SUCCESS) {
             users.Reset();
             KALVORA_REPORT(L"RegOpenKeyEx Failed");

@@ -6,7 +6,10 @@
 
 namespace kalvora::diag {
 
-static_assert(sizeof(void*) == 4, "the device protocol carries 32-bit addresses");
+static_assert(kTraceLayout.bits == 8 * sizeof(void*), "one layout per bitness");
+static_assert(kTraceLayout.registerInputBytes == 2 * sizeof(ULONG_PTR) &&
+                  kTraceLayout.registerOutputBytes == sizeof(const volatile BYTE*),
+              "the register request carries the module's own addresses");
 static_assert(kTraceHeaderSize + (1 + kTraceMaxDirectArgs) * kTraceDescriptorSize == kTraceBufferSize,
               "the local buffer holds the header, descriptor 0 and eight arguments");
 
@@ -20,10 +23,14 @@ void Put64(BYTE* buffer, size_t offset, ULONGLONG value) noexcept
     memcpy(buffer + offset, &value, sizeof value);
 }
 
-// An address as the device expects it: 64 bits, sign-extended from 32.
+// An address as a 64-bit field of the message: a 32-bit address sign-extended,
+// a 64-bit one whole.
 ULONGLONG AddressField(const volatile void* address) noexcept
 {
-    return static_cast<ULONGLONG>(static_cast<LONGLONG>(reinterpret_cast<LONG_PTR>(address)));
+    const auto value = reinterpret_cast<ULONG_PTR>(address);
+    if (kTraceLayout.signExtendAddresses)
+        return static_cast<ULONGLONG>(static_cast<LONGLONG>(static_cast<LONG>(value)));
+    return static_cast<ULONGLONG>(value);
 }
 
 void PutDescriptor(BYTE* buffer, size_t index, const void* data, ULONG length) noexcept
@@ -79,7 +86,8 @@ void TraceClient::Start() noexcept
     m_device = device;
 
     // The device reads the GUID and the name in place, so it gets their addresses.
-    ULONG input[2] = {PtrToUlong(&kTraceControlGuid), PtrToUlong(kTraceModuleName)};
+    ULONG_PTR input[2] = {reinterpret_cast<ULONG_PTR>(&kTraceControlGuid),
+                          reinterpret_cast<ULONG_PTR>(kTraceModuleName)};
     DWORD returned = 0;
     BOOL ok = m_calls.control(m_device, kTraceRegisterRequest, input, sizeof input, &m_controlBlock,
                               sizeof m_controlBlock, &returned, nullptr);

@@ -40,6 +40,24 @@ inline constexpr size_t kControlEnableOffset = 8;   // enable bits of classes 0 
 inline constexpr size_t kControlLevelOffset = 15;   // trace level
 inline constexpr BYTE kTraceClassInfoBit = 0x02;    // "WLG_INFO"
 
+// Where the protocol depends on the bitness of the module. The 32-bit layout
+// is the device's original one: the register request carries two 32-bit
+// addresses and returns a 32-bit one, and every 64-bit address field of a
+// message holds a 32-bit address sign-extended. The 64-bit module sends whole
+// addresses: the register request is two 64-bit addresses in, one out, and
+// the message's address fields hold the address itself.
+struct TraceLayout {
+    unsigned bits;                 // of the module's addresses
+    size_t registerInputBytes;     // the control GUID's and the module name's addresses
+    size_t registerOutputBytes;    // the control block's address
+    bool signExtendAddresses;      // how an address fills a 64-bit field
+};
+inline constexpr TraceLayout kTraceLayouts[] = {
+    {32, 8, 4, true},
+    {64, 16, 8, false},
+};
+inline constexpr const TraceLayout& kTraceLayout = kTraceLayouts[sizeof(void*) == 8 ? 1 : 0];
+
 // Message buffer: 48-byte header, then 16-byte descriptors (data address,
 // length). Descriptor 0 holds the message number.
 inline constexpr size_t kTraceHeaderSize = 48;
@@ -111,7 +129,7 @@ public:
 private:
     TraceDeviceCalls m_calls;
     HANDLE m_device = INVALID_HANDLE_VALUE;
-    // Written by the device through the register request (4 bytes).
+    // Written by the device through the register request (one address).
     const volatile BYTE* m_controlBlock = nullptr;
 };
 

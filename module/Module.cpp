@@ -240,13 +240,15 @@ HRESULT ComModule::UnregisterServer() noexcept
     hr = LoadModuleTypeLib(lib.GetAddressOf(), path, MAX_PATH);
     if (FAILED(hr))
         return hr;
+    // The library's own attributes: its version, locale and target (win32 or
+    // win64) say where RegisterTypeLib put it.
     TLIBATTR* attr = nullptr;
     hr = lib->GetLibAttr(&attr);
     if (FAILED(hr))
         return hr;
-    const GUID libid = attr->guid;
+    const TLIBATTR copy = *attr;
     lib->ReleaseTLibAttr(attr);
-    return UnRegisterTypeLib(libid, 1, 0, 0, SYS_WIN32);
+    return UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
 }
 
 // ---- module state guard -------------------------------------------------------

@@ -7,6 +7,12 @@
 
 namespace kalvora {
 
+// The registry view of the product's own data under HKEY_LOCAL_MACHINE (the
+// user keys and the share store): the 32-bit view, where the 32-bit DLL keeps
+// it on 64-bit Windows. The 64-bit DLL opens the same keys, so that 32-bit and
+// 64-bit clients see one store. Registration keeps to each DLL's own view.
+constexpr REGSAM kStoreView = KEY_WOW64_32KEY;
+
 class RegKey {
 public:
     RegKey() noexcept = default;

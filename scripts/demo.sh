@@ -1,24 +1,30 @@
 #!/bin/sh
 # The demo: installs what is missing, builds, registers the module in a fresh
-# 32-bit Wine prefix with sample users, and runs an example admin session.
+# Wine prefix with sample users, and runs an example admin session. It runs
+# the 32-bit DLL where the host executes 32-bit code, else the 64-bit one.
 set -eu
 . "$(dirname "$0")/env.sh"
 
 "$KALVORA_ROOT/scripts/setup.sh"
+kalvora_select_bitnesses
+case " $KALVORA_BITNESSES " in
+*" 32 "*) bits=32 ;;
+*) bits=64 ;;
+esac
 kalvora_build
-kalvora_new_prefix "$BUILD_DIR/demo-prefix"
-wine reg import "$(winepath -w "$KALVORA_ROOT/examples/sample-users.reg")" >/dev/null 2>&1
+echo
+echo "==> The demo runs the $bits-bit DLL (host: $KALVORA_BITNESS_NOTE)"
+kalvora_boot_prefix "$bits" "$BUILD_DIR/demo-prefix"
+kalvora_register "$bits" "$(kalvora_build_dir "$bits")/KalvoraAdminUser.dll"
+# The users live in the 32-bit registry view, where both DLLs keep them.
+"$WINELOADER" reg import "$(kalvora_winpath "$KALVORA_ROOT/examples/sample-users.reg")" /reg:32 >/dev/null 2>&1 ||
+    kalvora_fail "could not import the sample users into $WINEPREFIX"
 
-run() {
-    echo
-    echo "==> $1"
-    wine cscript //nologo "$(winepath -w "$KALVORA_ROOT/examples/$1")"
-}
-
-echo "KalvoraAdminUser.dll registered in $WINEPREFIX"
+echo "KalvoraAdminUser.dll ($bits-bit) registered in $WINEPREFIX"
 for script in user_demo.vbs list_users.vbs shares_demo.vbs; do
-    if [ -f "$KALVORA_ROOT/examples/$script" ]; then
-        run "$script"
-    fi
+    echo
+    echo "==> $script"
+    "$WINELOADER" cscript //nologo "$(kalvora_winpath "$KALVORA_ROOT/examples/$script")" ||
+        kalvora_fail "$script failed"
 done
-wineserver -w || true
+"$WINESERVER" -w || true

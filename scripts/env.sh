@@ -1,22 +1,110 @@
-# Shared settings of the entry points (sourced, not run).
+# Shared settings and functions of the entry points (sourced, not run).
 KALVORA_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR="${BUILD_DIR:-$KALVORA_ROOT/build}"
-export WINEARCH=win32
-export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="mscoree,mshtml="
+. "$KALVORA_ROOT/scripts/wine.sh"
 
-# Builds the project into $BUILD_DIR.
-kalvora_build() {
-    cmake -S "$KALVORA_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$BUILD_DIR" -j "$(nproc)"
+# Prints what failed and what to do about it, and stops with status 1.
+kalvora_fail() {
+    echo "error: $1" >&2
+    [ $# -gt 1 ] && echo "       $2" >&2
+    exit 1
 }
 
-# Creates a fresh 32-bit Wine prefix in $1 and registers the module there.
-kalvora_new_prefix() {
-    export WINEPREFIX="$1"
-    wineserver -k >/dev/null 2>&1 || true
+# Builds both bitnesses: the 32-bit tree in $BUILD_DIR, the 64-bit one in
+# $BUILD_DIR/x64.
+kalvora_build() {
+    cmake -S "$KALVORA_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$BUILD_DIR.configure.log" 2>&1 ||
+        { cat "$BUILD_DIR.configure.log" >&2
+          kalvora_fail "configuring the build failed (log above)" "run scripts/setup.sh, then try again"; }
+    rm -f "$BUILD_DIR.configure.log"
+    cmake --build "$BUILD_DIR" -j "$(nproc)" ||
+        kalvora_fail "the build failed (output above)"
+}
+
+# The direct probe: does this host execute 32-bit x86 code? It runs the
+# 32-bit Wine loader, which the kernel refuses ("Exec format error") where
+# it cannot. KALVORA_PROBE_32 names another command to run instead (the
+# tests of these scripts make the probe fail with it).
+kalvora_runs_32bit() {
+    ${KALVORA_PROBE_32:-/usr/lib/wine/wine --version} >/dev/null 2>&1
+}
+
+# Sets KALVORA_BITNESSES to the bitnesses to test or run ("32 64", "64", ...)
+# and KALVORA_BITNESS_NOTE to what it says of them ("64-bit (32-bit skipped:
+# ...)"). KALVORA_BITNESS ("32", "64" or "32 64") limits the choice; the
+# default is every bitness that the host runs. The 64-bit build always runs.
+kalvora_select_bitnesses() {
+    KALVORA_BITNESSES=""
+    skipped=""
+    for b in ${KALVORA_BITNESS:-32 64}; do
+        case "$b" in
+        32)
+            if kalvora_runs_32bit; then
+                KALVORA_BITNESSES="$KALVORA_BITNESSES 32"
+            else
+                skipped="32-bit skipped: this host does not execute 32-bit x86 code"
+            fi
+            ;;
+        64) KALVORA_BITNESSES="$KALVORA_BITNESSES 64" ;;
+        *) kalvora_fail "KALVORA_BITNESS='$KALVORA_BITNESS': expected 32, 64 or \"32 64\"" ;;
+        esac
+    done
+    KALVORA_BITNESSES="${KALVORA_BITNESSES# }"
+    [ -n "$KALVORA_BITNESSES" ] ||
+        kalvora_fail "nothing to run: $skipped" "set KALVORA_BITNESS=64, or leave it unset"
+    KALVORA_BITNESS_NOTE=$(echo "$KALVORA_BITNESSES" | sed 's/\([0-9][0-9]\)/\1-bit/g; s/ / and /')
+    if [ -n "$skipped" ]; then
+        KALVORA_BITNESS_NOTE="$KALVORA_BITNESS_NOTE ($skipped)"
+    elif [ -n "${KALVORA_BITNESS:-}" ]; then
+        KALVORA_BITNESS_NOTE="$KALVORA_BITNESS_NOTE (KALVORA_BITNESS=$KALVORA_BITNESS)"
+    fi
+}
+
+# Whether bitness $1 is among KALVORA_BITNESSES.
+kalvora_selected() {
+    case " $KALVORA_BITNESSES " in *" $1 "*) return 0 ;; esac
+    return 1
+}
+
+# The build tree of a bitness.
+kalvora_build_dir() {
+    if [ "$1" = 64 ]; then echo "$BUILD_DIR/x64"; else echo "$BUILD_DIR"; fi
+}
+
+# Boots a fresh prefix of bitness $1 in $2 and leaves WINEPREFIX set to it.
+kalvora_boot_prefix() {
+    kalvora_use_wine "$1"
+    export WINEPREFIX="$2"
+    "$WINESERVER" -k >/dev/null 2>&1 || true
     rm -rf "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1
-    wineserver -w
-    wine regsvr32 /s "$(winepath -w "$BUILD_DIR/KalvoraAdminUser.dll")"
+    log="$WINEPREFIX.boot.log"
+    if ! WINEARCH="win$1" "$WINELOADER" wineboot -i >"$log" 2>&1 || ! "$WINESERVER" -w ||
+        [ ! -f "$WINEPREFIX/system.reg" ]; then
+        cat "$log" >&2
+        kalvora_fail "Wine could not start a $1-bit prefix in $WINEPREFIX (log above)" \
+            "check that wine, wine64 and wine32:i386 are installed (scripts/setup.sh does it)"
+    fi
+    rm -f "$log"
+}
+
+# Registers a DLL of bitness $1 in the current prefix with the regsvr32 of
+# that bitness (in a 64-bit prefix, the 32-bit one is SysWOW64's).
+kalvora_register() {
+    ( kalvora_use_wine "$1" && "$WINELOADER" regsvr32 /s "$(kalvora_winpath "$2")" ) ||
+        kalvora_fail "regsvr32 could not register $2 in $WINEPREFIX"
+}
+
+# Boots the template prefix of bitness $1 that every test of that bitness
+# copies, and registers the module there. A 64-bit prefix also gets the
+# 32-bit module when that bitness is tested too, so that one test can check
+# that both see the same store.
+kalvora_prepare_test_prefix() {
+    bits="$1" prefix="$2"
+    kalvora_boot_prefix "$bits" "$prefix"
+    kalvora_register "$bits" "$(kalvora_build_dir "$bits")/KalvoraAdminUser.dll"
+    if [ "$bits" = 64 ] && kalvora_selected 32; then
+        kalvora_register 32 "$BUILD_DIR/KalvoraAdminUser.dll"
+        touch "$prefix/.kalvora-with-32bit"
+    fi
+    "$WINESERVER" -w
 }

@@ -1,30 +1,43 @@
 #!/bin/sh
-# Installs the cross toolchain and Wine on Debian 12 when they are missing.
-# Safe to run again: it only calls apt when a tool is absent.
+# Installs the cross toolchains and Wine on Debian 12 when they are missing.
+# Safe to run again: it only calls apt when something is absent. Needs root
+# (or sudo) for apt; says what to do when it cannot install.
 set -eu
 
 need=""
-command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 || need="$need g++-mingw-w64-i686-posix"
-command -v i686-w64-mingw32-widl >/dev/null 2>&1 || need="$need mingw-w64-tools"
-[ -f /usr/include/wine/wine/windows/oaidl.idl ] || need="$need libwine-dev"
-command -v wine >/dev/null 2>&1 || need="$need wine"
-[ -d /usr/lib/i386-linux-gnu/wine/i386-windows ] || need="$need wine32:i386"
-command -v cmake >/dev/null 2>&1 || need="$need cmake"
+want() { need="$need $1"; }
+command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 || want g++-mingw-w64-i686-posix
+command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || want g++-mingw-w64-x86-64-posix
+command -v i686-w64-mingw32-widl >/dev/null 2>&1 || want mingw-w64-tools
+[ -f /usr/include/wine/wine/windows/oaidl.idl ] || want libwine-dev
+command -v wine >/dev/null 2>&1 || want wine
+[ -x /usr/lib/wine/wine64 ] || want wine64
+# Installs even where the host cannot execute 32-bit code; the 32-bit build
+# needs its stdole2.tlb in any case.
+[ -d /usr/lib/i386-linux-gnu/wine/i386-windows ] || want wine32:i386
+command -v cmake >/dev/null 2>&1 || want cmake
 # cmake only recommends make, which its Makefile generator needs.
-command -v make >/dev/null 2>&1 || need="$need make"
-[ -f /usr/src/googletest/CMakeLists.txt ] || need="$need googletest"
+command -v make >/dev/null 2>&1 || want make
+[ -f /usr/src/googletest/CMakeLists.txt ] || want googletest
 
-if [ -n "$need" ]; then
-    if [ "$(id -u)" -ne 0 ]; then
-        SUDO=sudo
-    else
-        SUDO=
-    fi
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        $SUDO dpkg --add-architecture i386
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -qq
-    # shellcheck disable=SC2086
-    $SUDO apt-get install -y -qq --no-install-recommends $need
+[ -n "$need" ] || exit 0
+
+hint="as root: dpkg --add-architecture i386 && apt-get update && apt-get install -y --no-install-recommends$need"
+if [ "$(id -u)" -eq 0 ]; then
+    SUDO=
+elif command -v sudo >/dev/null 2>&1; then
+    SUDO=sudo
+else
+    echo "error: missing packages:$need" >&2
+    echo "       this needs root to install them; $hint" >&2
+    exit 1
+fi
+echo "==> installing:$need"
+export DEBIAN_FRONTEND=noninteractive
+if ! { dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386; } ||
+    ! $SUDO apt-get update -qq ||
+    ! $SUDO apt-get install -y -qq --no-install-recommends $need; then
+    echo "error: installing the packages failed (apt's output above)" >&2
+    echo "       check the network and the apt sources, then $hint" >&2
+    exit 1
 fi

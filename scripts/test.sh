@@ -1,15 +1,30 @@
 #!/bin/sh
-# Runs every test: installs what is missing, builds, creates a throwaway
-# 32-bit Wine prefix with the module registered, and runs ctest (GoogleTest
-# suites under Wine and the script clients under cscript).
+# Runs every test, for every bitness that this host runs: installs what is
+# missing, builds both bitnesses, boots one template prefix per bitness with
+# the module registered, and runs ctest in each build tree. Every suite runs
+# in a fresh copy of its bitness's template prefix (tests/run_test.sh).
+#
+#   scripts/test.sh [ctest arguments]      for example -R shares
+#   KALVORA_BITNESS=64 scripts/test.sh     only the 64-bit build
 set -eu
 . "$(dirname "$0")/env.sh"
 
 "$KALVORA_ROOT/scripts/setup.sh"
+kalvora_select_bitnesses
+echo "==> testing $KALVORA_BITNESS_NOTE"
 kalvora_build
-kalvora_new_prefix "$BUILD_DIR/test-prefix"
-cd "$BUILD_DIR"
-status=0
-ctest --output-on-failure "$@" || status=$?
-wineserver -w || true
-exit $status
+
+failed=""
+for bits in $KALVORA_BITNESSES; do
+    dir=$(kalvora_build_dir "$bits")
+    echo "==> $bits-bit: booting the template prefix"
+    kalvora_prepare_test_prefix "$bits" "$dir/test-prefix"
+    echo "==> $bits-bit: ctest"
+    (cd "$dir" && ctest --output-on-failure -j "$(nproc)" "$@") || failed="$failed $bits-bit"
+done
+
+if [ -n "$failed" ]; then
+    echo "Tested $KALVORA_BITNESS_NOTE: FAILED in$failed"
+    exit 1
+fi
+echo "Tested $KALVORA_BITNESS_NOTE: all passed"

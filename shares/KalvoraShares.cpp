@@ -95,7 +95,7 @@ RegKey KalvoraShares::OpenShareKey(const wchar_t* group)
 
     HKEY key = nullptr;
     LONG err = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, const_cast<LPWSTR>(L""),
-                               REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+                               REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | kStoreView, nullptr, &key, nullptr);
     if (err != ERROR_SUCCESS) {
         KALVORA_REPORT(L"Error getting share key");
         return RegKey();

@@ -129,7 +129,7 @@ protected:
     {
         HKEY key;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, UserPath(name).c_str(), 0, nullptr, 0,
-                                                 KEY_WRITE, nullptr, &key, nullptr));
+                                                 KEY_WRITE | kStoreView, nullptr, &key, nullptr));
         RegCloseKey(key);
         for (const auto& [valueName, text] : values)
             SetString(HKEY_LOCAL_MACHINE, UserPath(name), valueName, text);

@@ -74,9 +74,9 @@ BOOL WINAPI FakeControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVO
     EXPECT_TRUE(handle == kFakeHandle && returned && !overlapped) << "synchronous, on the open handle";
     Request r{code, Bytes(static_cast<BYTE*>(in), static_cast<BYTE*>(in) + inSize), {}};
     if (code == kTraceRegisterRequest) {
-        EXPECT_EQ(4u, outSize);
-        const ULONG block = PtrToUlong(g_device->controlBlock);
-        memcpy(out, &block, std::min<DWORD>(outSize, 4));
+        EXPECT_EQ(sizeof(void*), outSize);  // one address of the module's bitness
+        const ULONG_PTR block = reinterpret_cast<ULONG_PTR>(g_device->controlBlock);
+        memcpy(out, &block, std::min<DWORD>(outSize, sizeof block));
     }
     for (size_t off = kTraceHeaderSize; code == kTraceMessageRequest && g_device->readDescriptors &&
                                         off + kTraceDescriptorSize <= r.input.size();
@@ -144,9 +144,11 @@ TEST_F(TraceClientTest, StartRegistersOnceByAddress)
     ASSERT_EQ(1u, device.requests.size());
     const Request& r = device.requests[0];
     EXPECT_EQ(0x222007u, r.code);
-    ASSERT_EQ(8u, r.input.size());
-    EXPECT_EQ(L"{DBD8C864-DA94-4238-9B5C-F5EFF26FE52B}", GuidText(Get(r.input, 0, 4)));
-    EXPECT_STREQ(L"ORVE_KalvoraAdminUser", reinterpret_cast<const wchar_t*>(At(Get(r.input, 4, 4))));
+    // Two addresses of the module's bitness: 8 bytes from the 32-bit module, 16 from the 64-bit one.
+    const size_t ptr = sizeof(void*);
+    ASSERT_EQ(2 * ptr, r.input.size());
+    EXPECT_EQ(L"{DBD8C864-DA94-4238-9B5C-F5EFF26FE52B}", GuidText(Get(r.input, 0, ptr)));
+    EXPECT_STREQ(L"ORVE_KalvoraAdminUser", reinterpret_cast<const wchar_t*>(At(Get(r.input, ptr, ptr))));
     // The handle stays open with the control block the device returned.
     EXPECT_TRUE(device.closed.empty());
     EXPECT_EQ(kFakeHandle, client->DeviceHandle());
@@ -207,7 +209,7 @@ TEST_F(TraceClientTest, StartupMessageOnlyWhenInfoIsEnabled)
         ASSERT_EQ(64u, r.input.size());
         EXPECT_EQ(64u, Get(r.input, 0, 2));
         EXPECT_EQ(c.logger, Get(r.input, 8, 8));
-        EXPECT_EQ(L"{152064F0-BD4B-4A88-A74C-05B27923B067}", GuidText(Get(r.input, 24, 4)));
+        EXPECT_EQ(L"{152064F0-BD4B-4A88-A74C-05B27923B067}", GuidText(Get(r.input, 24, 8)));
         EXPECT_EQ((std::vector<Bytes>{{10, 0}}), r.data);
     }
     // The block is read each time: the device may enable the class later.
@@ -221,27 +223,43 @@ TEST_F(TraceClientTest, StartupMessageOnlyWhenInfoIsEnabled)
     EXPECT_EQ(7u, Get(device.requests[0].input, 8, 8));
 }
 
+// The addresses of one message in each bitness, and the 64-bit fields that carry them:
+// the 32-bit module sign-extends its addresses, the 64-bit one sends them whole.
+struct AddressFields { ULONGLONG guid, first, second; BYTE guidField[8], firstField[8], secondField[8]; };
+const AddressFields kAddressFields[] = {
+    {0xFEDCBA98, 0x00401000, 0x80000010,
+     {0x98, 0xBA, 0xDC, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF}, {0x00, 0x10, 0x40, 0, 0, 0, 0, 0},
+     {0x10, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF}},
+    {0xFEDCBA9876543210, 0x0000000140001000, 0x80000010,
+     {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE}, {0x00, 0x10, 0x00, 0x40, 0x01, 0, 0, 0},
+     {0x10, 0x00, 0x00, 0x80, 0, 0, 0, 0}},
+};
+
 TEST_F(TraceClientTest, HeaderAndDescriptorsByteByByte)
 {
+    const AddressFields& a = kAddressFields[sizeof(void*) == 8];
     Start(ControlBlock(1, 0, 0));
     device.readDescriptors = false;  // the addresses below are not readable
-    const auto* guid = reinterpret_cast<const GUID*>(At(0xFEDCBA98));
-    EXPECT_EQ(0u, client->Message(0x89ABCDEF, 0x01234567, 0xFFFFFFFF, guid, 0x1234A, At(0x00401000), ULONG(3),
-                                  At(0x80000010), ULONG(0x0102), static_cast<const void*>(nullptr)));
+    const auto* guid = reinterpret_cast<const GUID*>(At(a.guid));
+    EXPECT_EQ(0u, client->Message(0x89ABCDEF, 0x01234567, 0xFFFFFFFF, guid, 0x1234A, At(a.first), ULONG(3),
+                                  At(a.second), ULONG(0x0102), static_cast<const void*>(nullptr)));
     ASSERT_EQ(1u, device.requests.size());
     const Bytes& b = device.requests[0].input;
     ASSERT_EQ(96u, b.size());
-    const BYTE header[48] = {
+    BYTE header[48] = {
         0x60, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00,  // 0: total size 96; 4: type
         0xEF, 0xCD, 0xAB, 0x89, 0x67, 0x45, 0x23, 0x01,  // 8: logger handle
         0, 0, 0, 0, 0, 0, 0, 0,                          // 16: time stamp
-        0x98, 0xBA, 0xDC, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF,  // 24: GUID address, sign-extended
+        0, 0, 0, 0, 0, 0, 0, 0,                          // 24: GUID address
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0x1A, 0x00,  // 32: zero; 44: flags
     };
-    const BYTE arguments[32] = {
-        0x00, 0x10, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0, 0, 0, 0, 0, 0, 0,  // 64: address, length
-        0x10, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 1, 0, 0, 0, 0, 0, 0,  // 80: sign-extended
+    BYTE arguments[32] = {
+        0, 0, 0, 0, 0, 0, 0, 0, 0x03, 0, 0, 0, 0, 0, 0, 0,  // 64: address, length
+        0, 0, 0, 0, 0, 0, 0, 0, 0x02, 1, 0, 0, 0, 0, 0, 0,  // 80
     };
+    memcpy(header + 24, a.guidField, 8);
+    memcpy(arguments, a.firstField, 8);
+    memcpy(arguments + 16, a.secondField, 8);
     EXPECT_EQ(Bytes(header, header + 48), Bytes(b.begin(), b.begin() + 48));
     EXPECT_EQ(Bytes(arguments, arguments + 32), Bytes(b.begin() + 64, b.end()));
     EXPECT_EQ(2u, Get(b, 56, 8));  // descriptor 0: the message number, 2 bytes
@@ -293,12 +311,12 @@ TEST_F(TraceClientTest, MessageSizesAndTheArgumentLimit)
             all.insert(all.end(), data, data + c.args[i].second);
             if (c.args.size() <= kTraceMaxDirectArgs) {  // by address
                 want.emplace_back(data, data + c.args[i].second);
-                EXPECT_EQ(PtrToUlong(data), Get(r.input, 64 + 16 * i, 8));
+                EXPECT_EQ(reinterpret_cast<ULONG_PTR>(data), Get(r.input, 64 + 16 * i, 8));
             }
         }
         if (c.args.size() > kTraceMaxDirectArgs) {  // one block holding all, in order
             want.push_back(all);
-            EXPECT_NE(PtrToUlong(c.args[0].first), Get(r.input, 64, 8));
+            EXPECT_NE(reinterpret_cast<ULONG_PTR>(c.args[0].first), Get(r.input, 64, 8));
         }
         EXPECT_EQ(want, r.data);
         for (size_t off = kTraceHeaderSize; off < c.size; off += kTraceDescriptorSize)

@@ -195,11 +195,11 @@ TEST(ClassObjects, CreatedAndCalledFromStaAndMta)
     }
 }
 
-TEST(ModuleFile, A32BitDllWithFourExportsAndSystemImports)
+TEST(ModuleFile, ADllOfItsBitnessWithFourExportsAndSystemImports)
 {
     ASSERT_NE(nullptr, Module());
-    auto nt = At<IMAGE_NT_HEADERS32>(At<IMAGE_DOS_HEADER>(0)->e_lfanew);
-    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, nt->FileHeader.Machine);
+    auto nt = At<IMAGE_NT_HEADERS>(At<IMAGE_DOS_HEADER>(0)->e_lfanew);
+    EXPECT_EQ(sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386, nt->FileHeader.Machine);
     EXPECT_TRUE(nt->FileHeader.Characteristics & IMAGE_FILE_DLL);
     auto dirs = nt->OptionalHeader.DataDirectory;
     auto exp = At<IMAGE_EXPORT_DIRECTORY>(dirs[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);

@@ -12,6 +12,8 @@ using namespace std::string_literals;
 namespace {
 
 using RegisterFn = HRESULT(STDAPICALLTYPE*)();
+// Where the type library of this bitness registers its file.
+const wchar_t* const kPlatformKey = sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32";
 const HKEY kCR = HKEY_CLASSES_ROOT;
 
 std::wstring GuidText(REFGUID guid)
@@ -86,7 +88,7 @@ void ExpectRegistered(const std::wstring& module)
         EXPECT_EQ(progId, Dump(prog));
     }
     std::wstring lib = L"TypeLib\\" + GuidText(LIBID_KALVORAADMINUSERLib) + L"\\1.0";
-    EXPECT_EQ(module, GetString(kCR, lib + L"\\0\\win32", nullptr).value_or(L"?"));
+    EXPECT_EQ(module, GetString(kCR, lib + kPlatformKey, nullptr).value_or(L"?"));
     EXPECT_EQ(L"KalvoraAdminUser 1.0 Type Library", GetString(kCR, lib, nullptr).value_or(L"?"));
     std::wstring helpDir = GetString(kCR, lib + L"\\HELPDIR", nullptr).value_or(L"?");
     if (!helpDir.empty() && helpDir.back() != L'\\')
@@ -135,7 +137,7 @@ TEST(Registration, RegisterTwiceThenUnregister)
     // The ProgID key with a foreign subkey stays, without our own subkeys.
     EXPECT_EQ((std::set<std::wstring>{L".", L".|@=EnumKalvoraUser Class", L"Foreign", L"Foreign|@=keep me"}),
               Dump(L"KalvoraAdminUser.EnumKalvoraUser"));
-    EXPECT_FALSE(KeyExists(kCR, L"TypeLib\\" + GuidText(LIBID_KALVORAADMINUSERLib)));
+    EXPECT_FALSE(KeyExists(kCR, L"TypeLib\\" + GuidText(LIBID_KALVORAADMINUSERLib) + L"\\1.0" + kPlatformKey));
     ComPtr<IUnknown> obj;
     EXPECT_EQ(REGDB_E_CLASSNOTREG,
               CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &obj));

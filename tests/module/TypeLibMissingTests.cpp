@@ -17,8 +17,12 @@ HRESULT RegisterLibrary()
 
 TEST(TypeLibMissing, DispatchFailsUntilTheLibraryIsBack)
 {
-    HRESULT hr = UnRegisterTypeLib(LIBID_KALVORAADMINUSERLib, 1, 0, 0, SYS_WIN32);
+    const SYSKIND own = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+    HRESULT hr = UnRegisterTypeLib(LIBID_KALVORAADMINUSERLib, 1, 0, 0, own);
     ASSERT_TRUE(SUCCEEDED(hr) || hr == TYPE_E_REGISTRYACCESS) << std::hex << hr;
+    // A 64-bit process would also find the 32-bit registration, where there is one.
+    if (own == SYS_WIN64)
+        UnRegisterTypeLib(LIBID_KALVORAADMINUSERLib, 1, 0, 0, SYS_WIN32);
     struct Restore {
         ~Restore() { RegisterLibrary(); }  // whatever happens, for the suites that follow
     } restore;

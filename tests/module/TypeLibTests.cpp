@@ -188,7 +188,7 @@ TEST_F(TypeLib, LibraryAttributes)
     EXPECT_EQ(1, attr->wMajorVerNum);
     EXPECT_EQ(0, attr->wMinorVerNum);
     EXPECT_EQ(0u, attr->lcid);
-    EXPECT_EQ(SYS_WIN32, attr->syskind);
+    EXPECT_EQ(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, attr->syskind);
     EXPECT_EQ(LIBFLAG_FHIDDEN, attr->wLibFlags & (LIBFLAG_FHIDDEN | LIBFLAG_FRESTRICTED | LIBFLAG_FCONTROL));
     lib_->ReleaseTLibAttr(attr);
     Bstr name, doc, helpFile;

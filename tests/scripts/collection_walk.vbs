@@ -3,12 +3,16 @@
 ' removal and clearing. A fresh collection shows which keys are left.
 Option Explicit
 
-Const USERS_KEY = "HKLM\SOFTWARE\Vantrope\ORVE\TAV\Users\"
 Const PROGID = "KalvoraAdminUser.EnumKalvoraUser"
 Const E_FAIL = &H80004005
 
 Dim failures : failures = 0
 Dim shell : Set shell = CreateObject("WScript.Shell")
+' The users live in the 32-bit registry view, which a 64-bit script reaches through Wow6432Node.
+Dim USERS_KEY : USERS_KEY = "HKLM\SOFTWARE\Vantrope\ORVE\TAV\Users\"
+If shell.Environment("PROCESS")("PROCESSOR_ARCHITECTURE") = "AMD64" Then
+    USERS_KEY = "HKLM\SOFTWARE\Wow6432Node\Vantrope\ORVE\TAV\Users\"
+End If
 
 Sub Check(condition, message)
     If Not condition Then

@@ -17,7 +17,7 @@ Function Listed(group)  ' display texts joined by "|"
 End Function
 
 Set shell = CreateObject("WScript.Shell")
-For Each g In Array(A, Ghost) : shell.Run "reg delete """ & ListKey & g & """ /f", 0, True : Next
+For Each g In Array(A, Ghost) : shell.Run "reg delete """ & ListKey & g & """ /f /reg:32", 0, True : Next
 Set store = CreateObject("KalvoraAdminUser.KalvoraShares")
 
 CheckEq store.PutShare(A, "Docs", "\\srv\docs", "", "", ""), 0, "UNC path"
@@ -54,6 +54,6 @@ CheckEq InStr(events, "1" & vbTab & "C000000B" & vbTab) > 0, True, "event type a
 CheckEq InStr(events, vbTab & "shares/KalvoraShares.cpp" & vbTab & _
         "Error Deleting key: (Nothing), Access Denied") > 0, True, "event of the failed removal"
 
-For Each g In Array(A, Ghost) : shell.Run "reg delete """ & ListKey & g & """ /f", 0, True : Next
+For Each g In Array(A, Ghost) : shell.Run "reg delete """ & ListKey & g & """ /f /reg:32", 0, True : Next
 If failures = 0 Then WScript.Echo "SCRIPT PASSED"
 WScript.Quit failures

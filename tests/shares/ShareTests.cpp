@@ -49,7 +49,7 @@ std::unique_ptr<KeyAccess> ReadOnly(const std::wstring& path)
 {
     auto access = std::make_unique<KeyAccess>(kHklm, path, L"D:P(A;;KR;;;WD)");
     HKEY probe = nullptr;
-    if (RegOpenKeyExW(kHklm, path.c_str(), 0, KEY_ALL_ACCESS, &probe) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(kHklm, path.c_str(), 0, KEY_ALL_ACCESS | View(kHklm), &probe) == ERROR_SUCCESS) {
         RegCloseKey(probe);
         throw std::runtime_error("cannot make the key read-only");
     }

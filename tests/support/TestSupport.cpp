@@ -148,9 +148,18 @@ std::vector<EventRecord> EventCapture::Read() const
     return events;
 }
 
+REGSAM View(HKEY root) { return root == HKEY_LOCAL_MACHINE ? kStoreView : 0; }
+
 void DeleteTree(HKEY root, const std::wstring& path)
 {
-    LONG err = RegDeleteTreeW(root, path.c_str());
+    // Through the parent, opened in the view of the key.
+    const size_t cut = path.find_last_of(L'\\');
+    RegKey parent;
+    LONG err = cut == std::wstring::npos
+                   ? RegOpenKeyExW(root, nullptr, 0, KEY_ALL_ACCESS | View(root), parent.Put())
+                   : RegOpenKeyExW(root, path.substr(0, cut).c_str(), 0, KEY_ALL_ACCESS | View(root), parent.Put());
+    if (err == ERROR_SUCCESS)
+        err = RegDeleteTreeW(parent.Get(), path.c_str() + (cut == std::wstring::npos ? 0 : cut + 1));
     if (err != ERROR_SUCCESS && err != ERROR_FILE_NOT_FOUND)
         throw std::runtime_error("RegDeleteTree failed: " + std::to_string(err));
 }
@@ -158,14 +167,15 @@ void DeleteTree(HKEY root, const std::wstring& path)
 bool KeyExists(HKEY root, const std::wstring& path)
 {
     RegKey key;
-    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | View(root), key.Put()) == ERROR_SUCCESS;
 }
 
 void SetRaw(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data,
             DWORD size)
 {
     RegKey key;
-    LONG err = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr);
+    LONG err = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | View(root), nullptr, key.Put(),
+                               nullptr);
     if (err != ERROR_SUCCESS)
         throw std::runtime_error("RegCreateKeyEx failed: " + std::to_string(err));
     err = RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
@@ -183,7 +193,7 @@ std::optional<std::vector<BYTE>> GetRaw(HKEY root, const std::wstring& path, con
                                         DWORD* type)
 {
     RegKey key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | View(root), key.Put()) != ERROR_SUCCESS)
         return std::nullopt;
     DWORD size = 0, t = 0;
     LONG err = RegQueryValueExW(key.Get(), name, nullptr, &t, nullptr, &size);
@@ -218,7 +228,7 @@ LONG SetKeyAccess(HKEY root, const std::wstring& path, const wchar_t* sddl)
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr))
         return static_cast<LONG>(GetLastError());
     RegKey key;
-    LONG err = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, WRITE_DAC, nullptr, key.Put(), nullptr);
+    LONG err = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, WRITE_DAC | View(root), nullptr, key.Put(), nullptr);
     if (err == ERROR_SUCCESS)
         err = RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, sd);
     LocalFree(sd);
@@ -244,7 +254,7 @@ std::vector<std::wstring> EnumNames(HKEY root, const std::wstring& path, DWORD b
 {
     std::vector<std::wstring> names;
     RegKey key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | View(root), key.Put()) != ERROR_SUCCESS)
         return names;
     std::vector<wchar_t> name(bufferChars);
     for (DWORD i = 0;; ++i) {

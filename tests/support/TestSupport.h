@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "KalvoraAdminUser_h.h"
+#include "module/RegKey.h"
 
 namespace kalvora::test {
 
@@ -52,6 +53,10 @@ private:
 bool ParseEventLine(const std::string& utf8Line, EventRecord& out);
 
 // ---- registry -----------------------------------------------------------------
+// Keys under HKEY_LOCAL_MACHINE are reached in the module's store view (the
+// 32-bit one); the other roots in the test's own view.
+REGSAM View(HKEY root);
+
 
 // Deletes a key with its whole subtree; a missing key is fine.
 void DeleteTree(HKEY root, const std::wstring& path);

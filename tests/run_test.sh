@@ -1,0 +1,106 @@
+#!/bin/sh
+# Runs one test in a fresh copy of its bitness's template prefix (booted and
+# prepared once per run by scripts/test.sh), so that suites never see each
+# other's registry and may run side by side.
+#
+#   run_test.sh BITNESS TEMPLATE gtest PROGRAM [ARGS...]
+#   run_test.sh BITNESS TEMPLATE script FILE.vbs|FILE.js
+#   run_test.sh BITNESS TEMPLATE steps BITS:FILE:ARG...
+#       scripts run one after another in one prefix, each by the cscript of
+#       its own bitness (32 in a 64-bit prefix: SysWOW64's); needs a template
+#       with both DLLs registered, else the test is skipped (exit code 77)
+#   run_test.sh BITNESS TEMPLATE program PROGRAM [ARGS...]   (its exit code)
+#
+# A GoogleTest program passes only when it exits with 0 and printed its
+# closing summary line: a crash fails whatever exit code Wine hands back.
+# A script passes only when it exits with 0 and printed "SCRIPT PASSED"
+# (cscript hides script errors, so scripts count their own failures).
+set -u
+bitness="$1" template="$2" kind="$3"
+shift 3
+. "$(dirname "$0")/../scripts/wine.sh"
+kalvora_use_wine "$bitness" || exit 2
+
+if [ ! -f "$template/system.reg" ]; then
+    echo "FAIL: no template prefix in $template; run scripts/test.sh once first"
+    exit 2
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kalvora-test.XXXXXX")
+export WINEPREFIX="$work/prefix"
+cleanup() {
+    "$WINESERVER" -k >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# The Windows files are linked, not copied (they are only read); the
+# registry and the top-level files are real copies.
+cp -al "$template" "$WINEPREFIX" || exit 2
+for f in "$template"/*.reg "$template"/.update-timestamp; do
+    [ -f "$f" ] && cp --remove-destination -p "$f" "$WINEPREFIX/"
+done
+
+# Events reported through OSUtilities.dll go to a file of the test's own.
+KALVORA_EVENT_LOG=$(kalvora_winpath "$work/events.log")
+export KALVORA_EVENT_LOG
+
+out="$work/output.txt"
+
+# Runs a script (and its arguments) with cscript of $WINELOADER's bitness.
+run_script() {
+    file="$1"
+    shift
+    "$WINELOADER" cscript //nologo "$(kalvora_winpath "$file")" "$@" >"$out" 2>&1
+    rc=$?
+    cat "$out"
+    if [ "$rc" -ne 0 ]; then
+        echo "FAIL: cscript exit code $rc"
+        return 1
+    fi
+    if ! grep -q '^SCRIPT PASSED' "$out" || grep -q '^FAIL:' "$out"; then
+        echo "FAIL: the script did not report SCRIPT PASSED"
+        return 1
+    fi
+}
+case "$kind" in
+gtest)
+    "$WINELOADER" "$@" >"$out" 2>&1
+    rc=$?
+    cat "$out"
+    if [ "$rc" -ne 0 ]; then
+        echo "FAIL: exit code $rc"
+        exit 1
+    fi
+    if ! grep -Eq '^\[  PASSED  \] [0-9]+ tests?\.' "$out" || grep -q '^\[  FAILED  \]' "$out"; then
+        echo "FAIL: the program ended without GoogleTest's closing summary (a crash?)"
+        exit 1
+    fi
+    ;;
+script)
+    run_script "$@" || exit 1
+    ;;
+steps)
+    if [ ! -f "$template/.kalvora-with-32bit" ]; then
+        echo "SKIPPED: the template prefix holds no 32-bit registration (32-bit not tested)"
+        exit 77
+    fi
+    for step in "$@"; do
+        echo "---- $step"
+        IFS=: read -r bits file arg <<EOF_STEP
+$step
+EOF_STEP
+        kalvora_use_wine "$bits" && run_script "$file" "$arg" || exit 1
+    done
+    ;;
+program)
+    "$WINELOADER" "$@"
+    exit $?
+    ;;
+*)
+    echo "FAIL: unknown kind of test '$kind'"
+    exit 2
+    ;;
+esac
+exit 0
