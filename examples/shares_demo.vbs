@@ -3,7 +3,8 @@
 '
 ' Run it with cscript in a Wine prefix (or on Windows) where
 ' KalvoraAdminUser.dll is registered, for example after scripts/test.sh:
-'   WINEPREFIX=$BUILD_DIR/test-prefix wine cscript //nologo examples/shares_demo.vbs
+'   ./scripts/demo.sh runs it; or, in a prefix where the module is registered,
+'   WINEPREFIX=<prefix> wine cscript //nologo examples/shares_demo.vbs
 Option Explicit
 
 Dim store : Set store = CreateObject("KalvoraAdminUser.KalvoraShares")

@@ -23,6 +23,13 @@ for bits in $KALVORA_BITNESSES; do
     (cd "$dir" && ctest --output-on-failure -j "$(nproc)" "$@") || failed="$failed $bits-bit"
 done
 
+# On a host that runs both bitnesses, check the entry points as a host
+# without 32-bit support would run them (a full run only).
+if [ $# -eq 0 ] && kalvora_selected 32; then
+    echo "==> entry points on a host without 32-bit support (probe made to fail)"
+    sh "$KALVORA_ROOT/tests/entry_points.sh" || failed="$failed entry-points"
+fi
+
 if [ -n "$failed" ]; then
     echo "Tested $KALVORA_BITNESS_NOTE: FAILED in$failed"
     exit 1
