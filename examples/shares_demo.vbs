@@ -1,10 +1,9 @@
 ' shares_demo.vbs: publishes shares to two groups, lists the groups and their
 ' shares, and removes one share again.
 '
-' Run it with cscript in a Wine prefix (or on Windows) where
-' KalvoraAdminUser.dll is registered, for example after scripts/test.sh:
-'   ./scripts/demo.sh runs it; or, in a prefix where the module is registered,
-'   WINEPREFIX=<prefix> wine cscript //nologo examples/shares_demo.vbs
+' scripts/demo.sh runs it. Elsewhere, run it with cscript where
+' KalvoraAdminUser.dll is registered (on Windows, or in a Wine prefix:
+'   WINEPREFIX=<prefix> wine cscript //nologo examples/shares_demo.vbs).
 Option Explicit
 
 Dim store : Set store = CreateObject("KalvoraAdminUser.KalvoraShares")
