@@ -33,8 +33,6 @@ public:
     }
 
     std::size_t Size() const noexcept { return m_size; }
-    std::size_t Capacity() const noexcept { return m_capacity; }
-    std::size_t GrowBy() const noexcept { return m_growBy; }
 
     // Entry i; the caller keeps i below Size().
     T* At(std::size_t i) const noexcept { return m_data[i]; }

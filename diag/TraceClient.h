@@ -123,9 +123,6 @@ public:
     ULONG MessageV(ULONG loggerLow, ULONG loggerHigh, ULONG messageFlags, const GUID* messageGuid,
                    ULONG messageNumber, va_list args) noexcept;
 
-    HANDLE DeviceHandle() const noexcept { return m_device; }
-    const volatile BYTE* ControlBlock() const noexcept { return m_controlBlock; }
-
 private:
     TraceDeviceCalls m_calls;
     HANDLE m_device = INVALID_HANDLE_VALUE;

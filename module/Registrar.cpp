@@ -3,9 +3,9 @@
 
 #include <new>
 #include <string>
-#include <vector>
 
 #include "module/RegKey.h"
+#include "module/RegistryScript.h"
 
 namespace kalvora {
 namespace {
@@ -20,51 +20,23 @@ bool IsMissing(LONG err)
     return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
 }
 
+// The scripts work under HKEY_CLASSES_ROOT only.
 HKEY RootKey(const std::wstring& name)
 {
-    static const struct {
-        const wchar_t* shortName;
-        const wchar_t* longName;
-        HKEY key;
-    } roots[] = {
-        {L"HKCR", L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-        {L"HKCU", L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-        {L"HKLM", L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-        {L"HKU", L"HKEY_USERS", HKEY_USERS},
-        {L"HKCC", L"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-    };
-    for (const auto& r : roots) {
-        if (lstrcmpiW(name.c_str(), r.shortName) == 0 || lstrcmpiW(name.c_str(), r.longName) == 0)
-            return r.key;
-    }
+    if (lstrcmpiW(name.c_str(), L"HKCR") == 0 || lstrcmpiW(name.c_str(), L"HKEY_CLASSES_ROOT") == 0)
+        return HKEY_CLASSES_ROOT;
     return nullptr;
 }
 
 LONG SetValue(HKEY key, const rgs::Value& value)
 {
-    const wchar_t* name = value.name.empty() ? nullptr : value.name.c_str();
-    switch (value.type) {
-    case rgs::ValueType::String:
-        return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.text.c_str()),
-                              static_cast<DWORD>((value.text.size() + 1) * sizeof(wchar_t)));
-    case rgs::ValueType::Dword: {
-        DWORD v = value.dword;
-        return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
-    }
-    case rgs::ValueType::Binary:
-        return RegSetValueExW(key, name, 0, REG_BINARY,
-                              value.binary.empty() ? nullptr : value.binary.data(),
-                              static_cast<DWORD>(value.binary.size()));
-    }
-    return ERROR_INVALID_DATA;
+    return RegSetValueExW(key, value.name.empty() ? nullptr : value.name.c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(value.text.c_str()),
+                          static_cast<DWORD>((value.text.size() + 1) * sizeof(wchar_t)));
 }
 
 LONG RegisterKey(HKEY parent, const rgs::Key& key)
 {
-    if (key.rule == rgs::KeyRule::Delete) {
-        LONG err = RegDeleteTreeW(parent, key.name.c_str());
-        return IsMissing(err) ? ERROR_SUCCESS : err;
-    }
     if (key.rule == rgs::KeyRule::ForceRemove) {
         LONG err = RegDeleteTreeW(parent, key.name.c_str());
         if (err != ERROR_SUCCESS && !IsMissing(err))
@@ -90,16 +62,9 @@ LONG RegisterKey(HKEY parent, const rgs::Key& key)
 
 LONG UnregisterKey(HKEY parent, const rgs::Key& key)
 {
-    switch (key.rule) {
-    case rgs::KeyRule::Delete:
-        return ERROR_SUCCESS;
-    case rgs::KeyRule::ForceRemove: {
+    if (key.rule == rgs::KeyRule::ForceRemove) {
         LONG err = RegDeleteTreeW(parent, key.name.c_str());
         return IsMissing(err) ? ERROR_SUCCESS : err;
-    }
-    case rgs::KeyRule::Normal:
-    case rgs::KeyRule::NoRemove:
-        break;
     }
 
     LONG err;
@@ -133,8 +98,8 @@ LONG UnregisterKey(HKEY parent, const rgs::Key& key)
     return IsMissing(err) ? ERROR_SUCCESS : err;
 }
 
-}  // namespace
-
+// Applies a parsed script. Stops at the first registry failure and returns it
+// converted to an HRESULT; missing keys and values count as removed.
 HRESULT ApplyRegistryScript(const rgs::Script& script, RegistrarMode mode) noexcept
 {
     for (const auto& root : script.roots) {
@@ -150,6 +115,8 @@ HRESULT ApplyRegistryScript(const rgs::Script& script, RegistrarMode mode) noexc
     }
     return S_OK;
 }
+
+}  // namespace
 
 HRESULT RunRegistryResource(HINSTANCE module, UINT id, RegistrarMode mode) noexcept
 {
@@ -180,8 +147,7 @@ HRESULT RunRegistryResource(HINSTANCE module, UINT id, RegistrarMode mode) noexc
             return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
 
         std::wstring script;
-        if (!rgs::Substitute(text, {{L"MODULE", rgs::QuoteForScript(std::wstring_view(path, len))}},
-                             script))
+        if (!rgs::SubstituteModule(text, rgs::QuoteForScript(std::wstring_view(path, len)), script))
             return DISP_E_EXCEPTION;
         rgs::Script parsed;
         if (!rgs::Parse(script, parsed))

@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include "RegistryScript.h"
-
 namespace kalvora {
 
 enum class RegistrarMode { Register, Unregister };
@@ -13,9 +11,5 @@ enum class RegistrarMode { Register, Unregister };
 // module's full path (single quotes doubled) and applies it.
 // A module path that fills the 260-character buffer gives 0x8007007A.
 HRESULT RunRegistryResource(HINSTANCE module, UINT id, RegistrarMode mode) noexcept;
-
-// Applies a parsed script. Stops at the first registry failure and returns it
-// converted to an HRESULT; missing keys and values count as removed.
-HRESULT ApplyRegistryScript(const rgs::Script& script, RegistrarMode mode) noexcept;
 
 }  // namespace kalvora

@@ -5,34 +5,26 @@
 // Grammar (tokens are separated by white space; a name or string may be
 // quoted with single quotes, a doubled quote standing for one quote):
 //   script  := { root '{' { key } '}' }
-//   key     := [ 'NoRemove' | 'ForceRemove' | 'Delete' ] name [ '=' value ]
+//   key     := [ 'NoRemove' | 'ForceRemove' ] name [ '=' value ]
 //              [ '{' { key | 'val' name '=' value } '}' ]
-//   value   := 's' string | 'd' number | 'b' hexdigits
+//   value   := 's' string
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace kalvora::rgs {
 
-enum class ValueType { String, Dword, Binary };
-
 struct Value {
     std::wstring name;  // empty for a key's default value
-    ValueType type = ValueType::String;
-    std::wstring text;            // String
-    std::uint32_t dword = 0;      // Dword
-    std::vector<std::uint8_t> binary;  // Binary
+    std::wstring text;
 };
 
 enum class KeyRule {
     Normal,       // created where missing; removed when no subkeys remain
     NoRemove,     // never removed
     ForceRemove,  // deleted with its subtree before it is written, and on removal
-    Delete,       // deleted with its subtree when registering; left alone when removing
 };
 
 struct Key {
@@ -45,25 +37,18 @@ struct Key {
 };
 
 struct Script {
-    // Each root names a predefined key (HKCR, HKLM, ...) and holds the keys below it.
+    // Each root names a predefined key (HKCR) and holds the keys below it.
     std::vector<Key> roots;
 };
 
-struct ParseError {
-    std::size_t offset = 0;  // character offset of the offending token
-    std::wstring message;
-};
-
-// Replaces each %NAME% by its replacement; "%%" stands for one '%'.
-// Fails (returns false) on an unknown or unterminated variable.
-bool Substitute(std::wstring_view text,
-                const std::vector<std::pair<std::wstring, std::wstring>>& variables,
-                std::wstring& out, ParseError* error = nullptr);
+// Replaces each %MODULE% by `module` ("%%" stands for one '%'). Fails
+// (returns false) on any other or an unterminated variable.
+bool SubstituteModule(std::wstring_view text, std::wstring_view module, std::wstring& out);
 
 // Doubles every single quote, so that the text can stand inside a quoted string.
 std::wstring QuoteForScript(std::wstring_view text);
 
 // Parses a script. Nesting deeper than a fixed limit is refused.
-bool Parse(std::wstring_view text, Script& out, ParseError* error = nullptr);
+bool Parse(std::wstring_view text, Script& out);
 
 }  // namespace kalvora::rgs

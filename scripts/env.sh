@@ -95,15 +95,14 @@ kalvora_register() {
 }
 
 # Boots the template prefix of bitness $1 that every test of that bitness
-# copies, and registers the module there. A 64-bit prefix also gets the
-# 32-bit module when that bitness is tested too, so that one test can check
-# that both see the same store.
+# copies, and registers the module there. A 64-bit template notes whether
+# the 32-bit build is tested too: the test that has both DLLs share one
+# store then registers the 32-bit one in its own copy.
 kalvora_prepare_test_prefix() {
     bits="$1" prefix="$2"
     kalvora_boot_prefix "$bits" "$prefix"
     kalvora_register "$bits" "$(kalvora_build_dir "$bits")/KalvoraAdminUser.dll"
     if [ "$bits" = 64 ] && kalvora_selected 32; then
-        kalvora_register 32 "$BUILD_DIR/KalvoraAdminUser.dll"
         touch "$prefix/.kalvora-with-32bit"
     fi
     "$WINESERVER" -w

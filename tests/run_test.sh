@@ -5,10 +5,12 @@
 #
 #   run_test.sh BITNESS TEMPLATE gtest PROGRAM [ARGS...]
 #   run_test.sh BITNESS TEMPLATE script FILE.vbs|FILE.js
-#   run_test.sh BITNESS TEMPLATE steps BITS:FILE:ARG...
-#       scripts run one after another in one prefix, each by the cscript of
-#       its own bitness (32 in a 64-bit prefix: SysWOW64's); needs a template
-#       with both DLLs registered, else the test is skipped (exit code 77)
+#   run_test.sh BITNESS TEMPLATE steps STEP...
+#       steps run one after another in one prefix: BITS:FILE:ARG runs a
+#       script with the cscript of that bitness (32 in a 64-bit prefix:
+#       SysWOW64's); register:BITS:DLL registers a DLL with the regsvr32 of
+#       that bitness. Skipped (exit code 77) unless the template says that
+#       the 32-bit build is tested too.
 #   run_test.sh BITNESS TEMPLATE program PROGRAM [ARGS...]   (its exit code)
 #
 # A GoogleTest program passes only when it exits with 0 and printed its
@@ -83,7 +85,7 @@ script)
     ;;
 steps)
     if [ ! -f "$template/.kalvora-with-32bit" ]; then
-        echo "SKIPPED: the template prefix holds no 32-bit registration (32-bit not tested)"
+        echo "SKIPPED: the 32-bit build is not tested on this run"
         exit 77
     fi
     for step in "$@"; do
@@ -91,7 +93,12 @@ steps)
         IFS=: read -r bits file arg <<EOF_STEP
 $step
 EOF_STEP
-        kalvora_use_wine "$bits" && run_script "$file" "$arg" || exit 1
+        if [ "$bits" = register ]; then
+            kalvora_use_wine "$file" && "$WINELOADER" regsvr32 /s "$(kalvora_winpath "$arg")" ||
+                { echo "FAIL: regsvr32 $arg"; exit 1; }
+        else
+            kalvora_use_wine "$bits" && run_script "$file" "$arg" || exit 1
+        fi
     done
     ;;
 program)

@@ -1,509 +1,306 @@
-// The user collection: its load from the registry, its list protocol, the removal
-// of user keys, and the failures it reports. Every test starts and ends without a users key.
+// The user collection: its load from the registry, its list protocol, the
+// removal of user keys, and the events it reports. Every test starts without
+// a users key, and ends with every event checked and nothing leaked.
 #include <gtest/gtest.h>
 
-#include <map>
-#include <set>
-#include <stdexcept>
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
-
 #include "support/TestSupport.h"
-
 
 namespace kalvora::test {
 namespace {
 
+using namespace std::string_literals;
+const HKEY kHklm = HKEY_LOCAL_MACHINE;
 const std::wstring kUsersPath = L"SOFTWARE\\Vantrope\\ORVE\\TAV\\Users";
 std::wstring UserPath(const std::wstring& name) { return kUsersPath + L"\\" + name; }
-using Names = std::vector<std::wstring>;
-
+// The registry values in the order they are read, and the properties they go to.
 const wchar_t* const kValueNames[] = {L"Computer",     L"My Computer", L"My Desktop",     L"My Documents",
                                       L"My Favorites", L"My Network",  L"Security Level", L"NetWork Enable"};
-
-// A user as its properties show it: the name, one entry per value above (in
-// that order), then MyRecent and Mailbox ("<null>" for a null string).
-using View = std::vector<std::wstring>;
-enum Field { kName, kSecurityLevel = 7, kIsNetwork, kMyRecent, kMailbox, kFieldCount };
-
-View ViewOf(IKalvoraUser* user)
-{
-    if (!user)
-        return {L"<no user>"};
-    View v;
-    using U = IKalvoraUser;
-    for (auto get : {&U::get_Name, &U::get_Computer, &U::get_MyComputer, &U::get_MyDesktop,
-                     &U::get_MyDocuments, &U::get_MyFavorites, &U::get_MyNetwork, &U::get_SecurityLevel,
-                     &U::get_MyRecent, &U::get_Mailbox}) {
-        Bstr text;
-        EXPECT_EQ(S_OK, (user->*get)(text.put()));
-        v.push_back(text.isNull() ? L"<null>" : text.str());
-    }
-    LONG network = -99;
-    EXPECT_EQ(S_OK, user->get_IsNetwork(&network));
-    v.insert(v.begin() + kIsNetwork, std::to_wstring(network));
-    return v;
-}
-
-// A user with its name and nothing else loaded, or with everything that
-// SeedFullUser writes: every value distinct and derived from the name.
-View UserView(const std::wstring& name, bool full)
-{
-    View v(kFieldCount);
-    v[kName] = name;
-    for (int f = 0; full && f < 7; ++f)
-        v[f + 1] = kValueNames[f] + (L" of " + name);
-    v[kIsNetwork] = full ? std::to_wstring(name.size()) : L"0";
-    v[kMailbox] = L"<null>";
-    return v;
-}
-View BlankUser(const std::wstring& name) { return UserView(name, false); }
-View FullUser(const std::wstring& name) { return UserView(name, true); }
-
-ULONG RefCount(IUnknown* object) { object->AddRef(); return object->Release(); }
-
+const wchar_t* const kProperties[] = {L"Computer",    L"MyComputer", L"MyDesktop",     L"MyDocuments",
+                                      L"MyFavorites", L"MyNetwork",  L"SecurityLevel", L"IsNetwork"};
 // Access lists: read but not write, write but not read.
-const wchar_t kReadOnly[] = L"D:P(A;;KRWDRCSD;;;WD)";
-const wchar_t kWriteOnly[] = L"D:P(A;;KWWDRCSD;;;WD)";
+const wchar_t kReadOnly[] = L"D:P(A;;KRWDRCSD;;;WD)", kWriteOnly[] = L"D:P(A;;KWWDRCSD;;;WD)";
 
-// Removes the user class's whole CLSID key while it lives, so that creating a
-// user fails at once (with only InprocServer32 gone, Wine would start
-// surrogate processes that never end), then restores it. failure is the
-// result that creating a user gives meanwhile.
-struct UserClassHidden {
-    UserClassHidden()
+// A user as its properties show it: Name, the loaded ones, MyRecent and Mailbox.
+std::wstring View(IUnknown* user)
+{
+    Texts v{Call(user, L"Name")};
+    for (const wchar_t* p : kProperties)
+        v.push_back(Call(user, p));
+    return Join(v, L"|") + L"|" + Call(user, L"MyRecent") + L"|" + Call(user, L"Mailbox");
+}
+// A user whose key held every value (each derived from the name), or none.
+// (A null Mailbox reads as an empty string through late binding.)
+std::wstring UserView(const std::wstring& name, bool full)
+{
+    Texts v{name};
+    for (int f = 0; f < 7; ++f)
+        v.push_back(full ? kValueNames[f] + (L" of " + name) : L"");
+    return Join(v, L"|") + L"|" + (full ? std::to_wstring(name.size()) : L"0") + L"||";
+}
+std::wstring ItemMiss(const std::wstring& name) { return L"Item.  Tried to get user object: (" + name + L"), which dose not exist"; }
+std::wstring RemoveMiss(const std::wstring& name) { return L"Remove. User (" + name + L") does not exist"; }
+
+// Points the user class at a missing DLL while it lives, so that creating a
+// user fails with `failure`.
+struct UserClassBroken {
+    UserClassBroken()
     {
-        wchar_t clsid[64];
-        StringFromGUID2(CLSID_KalvoraUser, clsid, 64);
-        path += clsid;
-        Copy(HKEY_CLASSES_ROOT, path, HKEY_CURRENT_USER, kBackup);
-        DeleteTree(HKEY_CLASSES_ROOT, path);
+        SetString(HKEY_CLASSES_ROOT, kServer, nullptr, L"Z:\\nowhere\\missing.dll");
         ComPtr<IKalvoraUser> probe;
         failure = CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_ALL, IID_IKalvoraUser, &probe);
         EXPECT_TRUE(FAILED(failure));
     }
-    ~UserClassHidden()
-    {
-        Copy(HKEY_CURRENT_USER, kBackup, HKEY_CLASSES_ROOT, path);
-        DeleteTree(HKEY_CURRENT_USER, kBackup);
-    }
-    static void Copy(HKEY fromRoot, const std::wstring& from, HKEY toRoot, const std::wstring& to)
-    {
-        HKEY target;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(toRoot, to.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                                 &target, nullptr));
-        const LONG err = RegCopyTreeW(fromRoot, from.c_str(), target);
-        RegCloseKey(target);
-        ASSERT_EQ(ERROR_SUCCESS, err) << "copying " << Narrow(from);
-    }
-    static constexpr const wchar_t* kBackup = L"Software\\KalvoraTests\\HiddenUserClass";
-    std::wstring path = L"CLSID\\";
+    ~UserClassBroken() { SetString(HKEY_CLASSES_ROOT, kServer, nullptr, saved.c_str()); }
+    static constexpr const wchar_t* kServer = L"CLSID\\{B1D4D9FD-B72F-42FA-AD5D-C76394DF4DFF}\\InprocServer32";
+    const std::wstring saved = GetStored(HKEY_CLASSES_ROOT, kServer, nullptr);
     HRESULT failure = S_OK;
 };
 
-std::wstring ItemMiss(const std::wstring& name)
-{
-    return L"Item.  Tried to get user object: (" + name + L"), which dose not exist";
-}
-std::wstring RemoveMiss(const std::wstring& name) { return L"Remove. User (" + name + L") does not exist"; }
-
-// Stands in for an out value that a failing call must leave alone.
-const BSTR kUntouched = reinterpret_cast<BSTR>(static_cast<uintptr_t>(0x5A5A5A5A));
-
-// The helpers work on m_users, the collection that Load made last. Every
-// event must have been checked by the end of a test.
-class UserStoreTest : public ::testing::Test {
+class UserStore : public ModuleTest {
 protected:
-    void SetUp() override { DeleteTree(HKEY_LOCAL_MACHINE, kUsersPath); }
+    UserStore() { file_ = L"collection/EnumKalvoraUser.cpp"; }
+    void SetUp() override { DeleteTree(kHklm, kUsersPath); }
     void TearDown() override
     {
-        ExpectEvents({});
-        DeleteTree(HKEY_LOCAL_MACHINE, kUsersPath);
+        ModuleTest::TearDown();
+        users_.Reset();
+        DeleteTree(kHklm, kUsersPath);
     }
-
-    // A user key with the given REG_SZ values (none: a key without values).
-    static void SeedUser(const std::wstring& name,
-                         const std::vector<std::pair<const wchar_t*, std::wstring>>& values = {})
+    static void Seed(const std::wstring& name, bool full = true)
     {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, UserPath(name).c_str(), 0, nullptr, 0,
-                                                 KEY_WRITE | kStoreView, nullptr, &key, nullptr));
-        RegCloseKey(key);
-        for (const auto& [valueName, text] : values)
-            SetString(HKEY_LOCAL_MACHINE, UserPath(name), valueName, text);
+        CreateKey(kHklm, UserPath(name));
+        for (int f = 0; full && f < 8; ++f)
+            SetString(kHklm, UserPath(name), kValueNames[f], f < 7 ? kValueNames[f] + (L" of " + name) : std::to_wstring(name.size()));
     }
-    static void SeedFullUser(const std::wstring& name)
-    {
-        const View v = FullUser(name);
-        for (int f = 0; f < 8; ++f)
-            SetString(HKEY_LOCAL_MACHINE, UserPath(name), kValueNames[f], v[f + 1]);
-    }
-    static Names Keys() { return SubkeyNames(HKEY_LOCAL_MACHINE, kUsersPath); }
-
-    // Creates the collection into m_users, expecting this result.
+    static std::wstring Keys() { return Join(Names(kHklm, kUsersPath, false), L","); }
     void Load(HRESULT expected = S_OK)
     {
-        EXPECT_EQ(expected, CoCreateInstance(CLSID_EnumKalvoraUser, nullptr, CLSCTX_INPROC_SERVER,
-                                             IID_IEnumKalvoraUser, &m_users));
-        if (SUCCEEDED(expected) != (m_users != nullptr))
-            throw std::runtime_error("the collection was not created as expected");
+        users_.Reset();
+        ASSERT_EQ(expected, CoCreateInstance(CLSID_EnumKalvoraUser, nullptr, CLSCTX_INPROC_SERVER, IID_IEnumKalvoraUser, &users_));
     }
-    LONG Count()
-    {
-        LONG n = -1;
-        EXPECT_EQ(S_OK, m_users->GetCount(&n));
-        return n;
-    }
-    // One NextUser call: the name, or "<E_FAIL>" for a failure that left the out value alone.
-    std::wstring Next()
-    {
-        BSTR out = kUntouched;
-        const HRESULT hr = m_users->get_NextUser(&out);
-        if (hr != S_OK) {
-            EXPECT_EQ(kUntouched, out);
-            return hr == E_FAIL ? L"<E_FAIL>" : L"<unexpected result>";
-        }
-        Bstr name;
-        *name.put() = out;
-        return name.str();
-    }
+    std::wstring Do(const std::wstring& call) { return Call(users_.Get(), call); }
     // Reset, then as many NextUser calls as GetCount reports.
-    Names Walk()
+    std::wstring Walk()
     {
-        Names names;
-        EXPECT_EQ(S_OK, m_users->Reset());
-        for (LONG i = 0, n = Count(); i < n; ++i)
-            names.push_back(Next());
-        return names;
+        Texts names{Do(L"Reset")};
+        for (int i = 0, n = _wtoi(Do(L"GetCount").c_str()); i < n; ++i)
+            names.push_back(Do(L"NextUser"));
+        return Join(names, L",");
     }
     ComPtr<IKalvoraUser> Find(const std::wstring& name)
     {
         ComPtr<IKalvoraUser> user;
-        const HRESULT hr = m_users->Item(Bstr(name.c_str()).get(), &user);
-        EXPECT_EQ(user ? S_OK : E_FAIL, hr) << Narrow(name);
+        EXPECT_EQ(S_OK, users_->Item(B(name).Get(), &user)) << name;
         return user;
     }
-    HRESULT Remove(const wchar_t* name) { return m_users->Remove(Bstr(name).get()); }
-
-    // Checks that the events since the last check are failures of the
-    // collection with these texts, in this order. Returns their lines.
-    std::vector<int> ExpectEvents(const Names& texts)
+    // The events since the last check: failures with these texts, in order.
+    void Reported(Texts texts)
     {
-        const std::vector<EventRecord> events = m_events.Read();
-        m_events.Clear();
-        Names got;
-        std::vector<int> lines;
-        for (const EventRecord& e : events) {
-            EXPECT_EQ(std::make_tuple(1, 0xC000000BUL, std::wstring(L"collection/EnumKalvoraUser.cpp"), true),
-                      std::make_tuple(e.type, e.id, e.file, e.hasText));
-            EXPECT_GT(e.line, 0);
-            got.push_back(e.text);
-            lines.push_back(e.line);
-        }
-        EXPECT_EQ(texts, got);
-        return lines;
+        for (std::wstring& t : texts)
+            t = L"C000000B " + t;
+        ExpectEvents(texts);
     }
-    int ExpectEvent(const std::wstring& text) { return ExpectEvents({text}).at(0); }
 
-    EventCapture m_events;
-    ComPtr<IEnumKalvoraUser> m_users;
+    ComPtr<IEnumKalvoraUser> users_;
 };
 
-TEST_F(UserStoreTest, UsersLoadInRegistryOrderWithTheirValues)
+TEST_F(UserStore, UsersLoadInRegistryOrderWithTheirValues)
 {
-    std::map<std::wstring, View> expected;
-    // The 99-character name is the longest that fits the name buffer.
-    for (const std::wstring& name : Names{L"carol", L"alice", L"bob", L"%s%n", std::wstring(99, L'k')}) {
-        SeedFullUser(name);
-        expected[name] = FullUser(name);
-    }
+    // 99 characters is the longest name the name buffer holds.
+    const Texts full = {L"carol", L"alice", L"bob", L"%s%n", std::wstring(99, L'k')};
+    for (const std::wstring& name : full)
+        Seed(name);
     // A key without values, and one whose other values and subkeys are ignored.
-    SeedUser(L"empty");
-    SeedUser(L"dave", {{L"My Recent", L"\\\\PC\\C$\\Recent"}, {L"Mailbox", L"dave@x"}, {L"computer ", L"x"}});
-    SeedFullUser(L"dave\\child");
-    for (const wchar_t* name : {L"empty", L"dave"})
-        expected[name] = BlankUser(name);
-    ASSERT_EQ(expected.size(), Keys().size());
-
+    Seed(L"empty", false);
+    for (const wchar_t* other : {L"My Recent", L"Mailbox", L"computer "})
+        SetString(kHklm, UserPath(L"dave"), other, L"x");
+    Seed(L"dave\\child");
     Load();
-    EXPECT_EQ(Keys(), Walk());
-    for (const auto& [name, view] : expected)
-        EXPECT_EQ(view, ViewOf(Find(name).Get()));
+    EXPECT_EQ(L"," + Keys(), Walk());
+    for (const std::wstring& name : full)
+        EXPECT_EQ(UserView(name, true), View(Find(name).Get()));
+    for (const wchar_t* name : {L"empty", L"dave"})
+        EXPECT_EQ(UserView(name, false), View(Find(name).Get()));
 }
 
-// Each row is one user key holding the value, and "after" in Security Level,
-// which is read after the values of the other rows.
-TEST_F(UserStoreTest, ValuesAreReadAsTextWithinTheBuffer)
+// Each row is one user key holding one value, then "after" in Security Level.
+TEST_F(UserStore, ValuesAreReadAsTextWithinTheirBuffer)
 {
     // The index in kValueNames, the type, the data and its size (0: the text with its terminator).
-    struct Case { int value; DWORD type; std::wstring data; DWORD bytes; std::wstring expected; };
     const std::wstring fits(519, L'd'), full(520, L'f');
-    const Case cases[] = {
-        // NetWork Enable converts like the wide-string-to-integer conversion.
-        {7, REG_SZ, L"1", 0, L"1"},
-        {7, REG_SZ, L" 12abc", 0, L"12"},
-        {7, REG_SZ, L"true", 0, L"0"},
-        {7, REG_SZ, L"-1", 0, L"-1"},
-        {7, REG_SZ, L"\t+7", 0, L"7"},
-        {7, REG_SZ, L"", 0, L"0"},
-        {7, REG_SZ, L"2147483647", 0, L"2147483647"},
-        {7, REG_DWORD, std::wstring(L"\x7\0", 2), 4, L"0"},  // the DWORD's bytes hold no digit
+    const std::tuple<int, DWORD, std::wstring, DWORD, std::wstring> cases[] = {
+        // NetWork Enable converts like the C library's wide-string-to-integer conversion.
+        {7, REG_SZ, L"1", 0, L"1"}, {7, REG_SZ, L" 12abc", 0, L"12"}, {7, REG_SZ, L"true", 0, L"0"},
+        {7, REG_SZ, L"-1", 0, L"-1"}, {7, REG_SZ, L"\t+7", 0, L"7"}, {7, REG_SZ, L"2147483647", 0, L"2147483647"},
+        {7, REG_DWORD, L"\x7\0"s, 4, L"0"},  // the DWORD's bytes hold no digit
         // Any type is read as text, up to the first NUL.
-        {2, REG_EXPAND_SZ, L"%SystemRoot%\\x", 0, L"%SystemRoot%\\x"},
-        {5, REG_SZ, std::wstring(L"ab\0cd", 5), 0, L"ab"},
+        {2, REG_EXPAND_SZ, L"%SystemRoot%\\x", 0, L"%SystemRoot%\\x"}, {5, REG_SZ, L"ab\0cd"s, 0, L"ab"},
         // 1040 bytes fit, with or without a terminator; a larger value is skipped. (The
         // registry would count a NUL right after the data in, hence the "!".)
-        {2, REG_SZ, fits, 0, fits},
-        {4, REG_SZ, full + L"!", 1040, full},
-        {3, REG_SZ, std::wstring(520, L'e'), 0, L""},
-        {0, REG_SZ, std::wstring(32768, L'h'), 0, L""},
+        {2, REG_SZ, fits, 0, fits}, {4, REG_SZ, full + L"!", 1040, full},
+        {3, REG_SZ, std::wstring(520, L'e'), 0, L""}, {0, REG_SZ, std::wstring(32768, L'h'), 0, L""},
     };
-    const size_t n = std::size(cases);
-    for (size_t i = 0; i < n; ++i) {
-        const Case& c = cases[i];
-        const std::wstring name = L"v" + std::to_wstring(i);
-        SeedUser(name, {{L"Security Level", L"after"}});
-        const DWORD bytes = c.bytes ? c.bytes : static_cast<DWORD>((c.data.size() + 1) * sizeof(wchar_t));
-        SetRaw(HKEY_LOCAL_MACHINE, UserPath(name), kValueNames[c.value], c.type, c.data.c_str(), bytes);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& [value, type, data, bytes, expected] = cases[i];
+        SetString(kHklm, UserPath(L"v" + std::to_wstring(i)), L"Security Level", L"after");
+        SetRaw(kHklm, UserPath(L"v" + std::to_wstring(i)), kValueNames[value], type, data.c_str(),
+               bytes ? bytes : DWORD((data.size() + 1) * sizeof(wchar_t)));
     }
-
     Load();
-    EXPECT_EQ(static_cast<LONG>(n), Count());
-    for (size_t i = 0; i < n; ++i) {
-        View expected = BlankUser(L"v" + std::to_wstring(i));
-        expected[kSecurityLevel] = L"after";
-        expected[cases[i].value + 1] = cases[i].expected;
-        EXPECT_EQ(expected, ViewOf(Find(expected[kName]).Get())) << "row " << i;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        ComPtr<IKalvoraUser> user = Find(L"v" + std::to_wstring(i));
+        EXPECT_EQ(std::get<4>(cases[i]) + L"|after", Call(user.Get(), kProperties[std::get<0>(cases[i])]) + L"|" +
+                                                          Call(user.Get(), L"SecurityLevel")) << "row " << i;
     }
 }
 
 // A 100-character name does not fit the name buffer; it sorts into the middle.
-TEST_F(UserStoreTest, LongNameStopsTheLoadAndLeavesEmptyEntries)
+TEST_F(UserStore, LongNameStopsTheLoadAndLeavesEmptyEntries)
 {
     const std::wstring longName = L"m" + std::wstring(99, L'x');
-    for (const std::wstring& name : Names{L"a", L"b", longName, L"n", L"z"})
-        SeedFullUser(name);
-    ASSERT_EQ(longName, Keys()[2]);
-
+    for (const std::wstring& name : Texts{L"a", L"b", longName, L"n", L"z"})
+        Seed(name);
     Load();
-    ExpectEvent(L"Error using RegEnumKeyEx");
-    EXPECT_EQ(5, Count());
-    // NextUser fails on an empty entry, leaving its out value alone, and wraps after them.
-    EXPECT_EQ((Names{L"a", L"b", L"<E_FAIL>", L"<E_FAIL>", L"<E_FAIL>"}), Walk());
-    EXPECT_EQ(L"a", Next());
-    EXPECT_EQ(FullUser(L"a"), ViewOf(Find(L"a").Get()));
-    EXPECT_EQ(FullUser(L"b"), ViewOf(Find(L"b").Get()));
-
-    // Lookups pass empty entries over; they stay counted.
-    EXPECT_FALSE(Find(L"n"));
-    ExpectEvent(ItemMiss(L"n"));
-    EXPECT_EQ(S_OK, Remove(L"b"));
-    EXPECT_EQ((Names{L"a", longName, L"n", L"z"}), Keys());
-    EXPECT_EQ(4, Count());
-
-    // ClearKeys deletes a's key, fails for the empty entries and names the last user visited.
-    EXPECT_EQ(E_FAIL, m_users->ClearKeys());
-    ExpectEvent(RemoveMiss(L"a"));
-    EXPECT_EQ((Names{longName, L"n", L"z"}), Keys());
-    EXPECT_EQ(4, Count());
+    Reported({L"Error using RegEnumKeyEx"});
+    // NextUser fails on an empty entry, and the walk wraps after them; lookups pass them over.
+    EXPECT_EQ(L",a,b,!E_FAIL,!E_FAIL,!E_FAIL", Walk());
+    ExpectCalls(users_.Get(), {{L"NextUser", L"a"}, {L"Item|b", L"{b}"}, {L"Item|n", L"!E_FAIL"},
+                               {L"Remove|b", L""}, {L"GetCount", L"4"}, {L"ClearKeys", L"!E_FAIL"}});
+    EXPECT_EQ(UserView(L"a", true), View(Find(L"a").Get()));
+    // ClearKeys deleted a's key, failed for the empty entries and named the last user visited.
+    Reported({ItemMiss(L"n"), RemoveMiss(L"a")});
+    EXPECT_EQ(longName + L",n,z", Keys());
+    BSTR untouched = reinterpret_cast<BSTR>(INT_PTR(0x5A5A5A5A)), out = untouched;
+    EXPECT_EQ(std::pair(E_FAIL, E_FAIL), std::pair(users_->get_NextUser(&out), users_->get_NextUser(&out)));
+    EXPECT_EQ(untouched, out);  // a failing NextUser leaves the out value alone
 }
 
-TEST_F(UserStoreTest, EmptyStoreGivesAnEmptyCollectionWithDefinedResults)
+TEST_F(UserStore, EmptyStoreAndFailingUserCreation)
 {
-    UserClassHidden hidden;  // without keys no user is created
+    leaks_.IgnoreHandles();  // Wine keeps handles from failed activations
+    UserClassBroken broken;  // without keys no user is created
     Load();
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUsersPath));
-    EXPECT_EQ(0, Count());
-    EXPECT_EQ(L"<E_FAIL>", Next());
-    EXPECT_EQ(S_OK, m_users->ClearKeys());
-
-    Bstr x(L"x");
-    IKalvoraUser* user = reinterpret_cast<IKalvoraUser*>(kUntouched);
-    EXPECT_EQ(E_FAIL, m_users->Item(x.get(), &user));
+    EXPECT_TRUE(KeyExists(kHklm, kUsersPath));
+    ExpectCalls(users_.Get(), {{L"GetCount", L"0"}, {L"NextUser", L"!E_FAIL"}, {L"ClearKeys", L""}, {L"Item|x", L"!E_FAIL"}});
+    IKalvoraUser* user = reinterpret_cast<IKalvoraUser*>(INT_PTR(0x5A5A5A5A));
+    EXPECT_EQ(E_FAIL, users_->Item(B(L"y").Get(), &user));
     EXPECT_EQ(nullptr, user);
-    ExpectEvent(ItemMiss(L"x"));
-    EXPECT_EQ(E_POINTER, m_users->GetCount(nullptr));
-    EXPECT_EQ(E_POINTER, m_users->New(nullptr));
-    EXPECT_EQ(E_POINTER, m_users->Item(x.get(), nullptr));
+    // Creating a user fails: New reports it, and with a user key the collection cannot be created.
+    EXPECT_EQ(broken.failure, users_->New(&user));
+    EXPECT_EQ(nullptr, user);
+    Reported({ItemMiss(L"x"), ItemMiss(L"y"), L"CoCreateInstace of IKalvoraUser failed"});
+    Seed(L"a");
+    Load(broken.failure);
+    Reported({L"Could not CoCreateInstace of IKalvoraUser"});
 }
 
-// Each failure, with the state it leaves. Every reporting statement is told
-// apart by its own line, and the same statement always gives the same line.
-TEST_F(UserStoreTest, FailuresReportFromTheirOwnStatements)
+TEST_F(UserStore, LoadFailuresAreReportedAndKeepWhatWasLoaded)
 {
-    std::set<int> lines;
     for (const wchar_t* name : {L"a", L"b", L"c"})
-        SeedFullUser(name);
-
+        Seed(name);
     // Access lists make the platform refuse a step of the load.
-    struct Case { std::wstring key; const wchar_t* sddl; const wchar_t* text; Names walk; };
-    const Case cases[] = {
-        {kUsersPath, kReadOnly, L"Error creating registry key", {}},
-        {kUsersPath, kWriteOnly, L"Error opening registry key", {}},
-        // The user keeps its name and the load ends there.
-        {UserPath(L"b"), kWriteOnly, L"RegOpenKeyEx Failed", {L"a", L"b", L"<E_FAIL>"}},
+    const std::tuple<std::wstring, const wchar_t*, const wchar_t*, const wchar_t*> cases[] = {
+        {kUsersPath, kReadOnly, L"Error creating registry key", L""},
+        {kUsersPath, kWriteOnly, L"Error opening registry key", L""},
+        {UserPath(L"b"), kWriteOnly, L"RegOpenKeyEx Failed", L",a,b,!E_FAIL"},  // b keeps its name
     };
-    for (const Case& c : cases) {
-        KeyAccess denied(HKEY_LOCAL_MACHINE, c.key, c.sddl);
+    for (const auto& [key, sddl, text, walk] : cases) {
+        auto denied = Restrict(kHklm, key, sddl);
         Load();
-        lines.insert(ExpectEvent(c.text));
-        EXPECT_EQ(c.walk, Walk()) << Narrow(c.text);
+        Reported({text});
+        EXPECT_EQ(walk, Walk()) << text;
     }
-    EXPECT_EQ(FullUser(L"a"), ViewOf(Find(L"a").Get()));
-    EXPECT_EQ(BlankUser(L"b"), ViewOf(Find(L"b").Get()));
-
-    Load();
-    {
-        // New fails, and so does the creation of the collection, with the user's result.
-        UserClassHidden hidden;
-        IKalvoraUser* none = reinterpret_cast<IKalvoraUser*>(kUntouched);
-        EXPECT_EQ(hidden.failure, m_users->New(&none));
-        EXPECT_EQ(nullptr, none);
-        lines.insert(ExpectEvent(L"CoCreateInstace of IKalvoraUser failed"));
-        ComPtr<IEnumKalvoraUser> loaded = m_users;
-        Load(hidden.failure);
-        lines.insert(ExpectEvent(L"Could not CoCreateInstace of IKalvoraUser"));
-        m_users = loaded;
-    }
-    for (const wchar_t* name : {L"q", L"r"}) {
-        EXPECT_FALSE(Find(name));
-        lines.insert(ExpectEvent(ItemMiss(name)));
-    }
-    EXPECT_EQ(E_FAIL, Remove(L"q"));
-    lines.insert(ExpectEvent(RemoveMiss(L"q")));
-    DeleteTree(HKEY_LOCAL_MACHINE, UserPath(L"a"));
-    EXPECT_EQ(E_FAIL, Remove(L"a"));
-    lines.insert(ExpectEvent(L"RegDeleteKey failed"));
-    EXPECT_EQ(E_FAIL, m_users->ClearKeys());
-    lines.insert(ExpectEvent(RemoveMiss(L"c")));
-    SeedFullUser(std::wstring(100, L'y'));
-    Load();
-    lines.insert(ExpectEvent(L"Error using RegEnumKeyEx"));
-    EXPECT_EQ(10u, lines.size()) << "eleven events from ten statements";
+    EXPECT_EQ(UserView(L"a", true), View(Find(L"a").Get()));
+    EXPECT_EQ(UserView(L"b", false), View(Find(L"b").Get()));
 }
 
-class ListTest : public UserStoreTest {
+class UserList : public UserStore {
 protected:
     void SetUp() override
     {
-        UserStoreTest::SetUp();
+        UserStore::SetUp();
         for (const wchar_t* name : {L"Carol", L"Alice", L"Bob"})
-            SeedFullUser(name);
+            Seed(name);
         Load();
-        ASSERT_EQ((Names{L"Alice", L"Bob", L"Carol"}), Walk());
+        ASSERT_EQ(L",Alice,Bob,Carol", Walk());
     }
+    static ULONG Refs(IUnknown* object) { return object->AddRef(), object->Release(); }
 };
 
-TEST_F(ListTest, NamesMustMatchExactlyOverTheirWholeLength)
+TEST_F(UserList, NamesMatchExactlyOverTheirWholeLengthAndShowLiterally)
 {
-    std::vector<std::pair<Bstr, std::wstring>> cases;  // the name, and how the event shows it: literally
-    for (auto text : {L"alice", L"ALICE", L"Alic", L"Alicee", L" Alice", L"", L"%n%s%x", L"1%%s", L"%"})
-        cases.emplace_back(Bstr(text), text);
-    cases.emplace_back(Bstr(L"Alice\0x", 7), L"Alice");
-    cases.emplace_back(Bstr(), L"(null)");
+    // The name, and how the events show it.
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"alice", L"alice"}, {L"ALICE", L"ALICE"}, {L"Alic", L"Alic"}, {L"Alicee", L"Alicee"}, {L" Alice", L" Alice"},
+        {L"", L""}, {L"%n%s%x", L"%n%s%x"}, {L"%", L"%"}, {L"Alice\0x"s, L"Alice"}, {L"<null>", L"(null)"}};
     for (const auto& [name, shown] : cases) {
-        ComPtr<IKalvoraUser> user;
-        EXPECT_EQ(E_FAIL, m_users->Item(name.get(), user.GetAddressOf())) << Narrow(shown);
-        EXPECT_FALSE(user);
-        ExpectEvent(ItemMiss(shown));
-        EXPECT_EQ(E_FAIL, m_users->Remove(name.get())) << Narrow(shown);
-        ExpectEvent(RemoveMiss(shown));
+        ExpectCalls(users_.Get(), {{L"Item|" + name, L"!E_FAIL"}, {L"Remove|" + name, L"!E_FAIL"}});
+        Reported({ItemMiss(shown), RemoveMiss(shown)});
     }
-    // The registry ignores case; no miss may have deleted a key.
-    EXPECT_EQ(3u, Keys().size());
-    EXPECT_EQ(3, Count());
+    EXPECT_EQ(L"Alice,Bob,Carol", Keys());  // the registry ignores case: no miss deleted a key
+    // The event file escapes what would break its lines.
+    EXPECT_EQ(L"!E_FAIL", Do(L"Item|a\\b\tc\rd\ne"));
+    Reported({L"Item.  Tried to get user object: (a\\\\b\\tc\\rd\\ne), which dose not exist"});
 }
 
-TEST_F(ListTest, RemoveDeletesTheKeyAndDropsTheEntryButNotTheCursor)
+TEST_F(UserList, RemoveAndClearKeysDeleteTheListedKeysOnly)
 {
-    EXPECT_EQ(L"Alice", Next());
     ComPtr<IKalvoraUser> alice = Find(L"Alice");
-    EXPECT_EQ(2u, RefCount(alice.Get()));
-    EXPECT_EQ(S_OK, Remove(L"Alice"));
-    EXPECT_EQ((Names{L"Bob", L"Carol"}), Keys());
-    EXPECT_EQ(2, Count());
-    EXPECT_EQ(1u, RefCount(alice.Get()));  // the collection let go, the caller did not
-    // Bob moved into the place the cursor has passed; then the walk wraps.
-    EXPECT_EQ(L"Carol", Next());
-    EXPECT_EQ(L"Bob", Next());
-    EXPECT_FALSE(Find(L"Alice"));
-    ExpectEvent(ItemMiss(L"Alice"));
-    EXPECT_EQ((Names{L"Bob", L"Carol"}), Walk());
+    Seed(L"Dave");  // not listed
+    // Remove drops the entry and its key but not the cursor: Bob moves into the place the
+    // cursor has passed, then the walk wraps. The collection lets go of the user, the caller not.
+    ExpectCalls(users_.Get(), {{L"NextUser", L"Alice"}, {L"Remove|Alice", L""}, {L"NextUser", L"Carol"},
+                               {L"NextUser", L"Bob"}, {L"Item|Alice", L"!E_FAIL"}, {L"GetCount", L"2"}});
+    EXPECT_EQ(std::pair(L"Bob,Carol,Dave"s, 1ul), std::pair(Keys(), Refs(alice.Get())));
+    // ClearKeys deletes the listed keys and keeps the list. With the keys gone, Remove keeps
+    // the user listed, and ClearKeys reports once, naming the last user.
+    ExpectCalls(users_.Get(), {{L"ClearKeys", L""}, {L"NextUser", L"Carol"}, {L"Item|Carol", L"{Carol}"},
+                               {L"Remove|Bob", L"!E_FAIL"}, {L"ClearKeys", L"!E_FAIL"}, {L"GetCount", L"2"}});
+    EXPECT_EQ(L"Dave", Keys());
+    Reported({ItemMiss(L"Alice"), L"RegDeleteKey failed", RemoveMiss(L"Carol")});
 }
 
-TEST_F(ListTest, EntriesWithoutAKeyOfTheirOwnDeleteNothing)
+TEST_F(UserList, NamesWithoutAKeyOfTheirOwnDeleteNothing)
 {
     // An empty name would address the users key itself, a backslash a key further down.
-    SetString(HKEY_LOCAL_MACHINE, UserPath(L"Alice\\sub"), L"x", L"x");
+    SetString(kHklm, UserPath(L"Alice\\sub"), L"x", L"x");
     for (const wchar_t* name : {L"", L"Alice\\sub", L"%s%n"}) {
         ComPtr<IKalvoraUser> user;
-        ASSERT_EQ(S_OK, m_users->New(&user));
-        EXPECT_EQ(S_OK, user->put_Name(Bstr(name).get()));
-        ASSERT_EQ(S_OK, m_users->Add(user.Get()));
-        EXPECT_EQ(E_FAIL, Remove(name));
-        ExpectEvent(L"RegDeleteKey failed");
+        ASSERT_EQ(S_OK, users_->New(&user));
+        EXPECT_EQ(L"", Call(user.Get(), L"Name="s + name));
+        ASSERT_EQ(S_OK, users_->Add(user.Get()));
+        EXPECT_EQ(L"!E_FAIL", Do(L"Remove|"s + name));
+        Reported({L"RegDeleteKey failed"});
     }
-    EXPECT_EQ(S_OK, m_users->Add(nullptr));
-    EXPECT_EQ((Names{L"Alice", L"Bob", L"Carol", L"", L"Alice\\sub", L"%s%n", L"<E_FAIL>"}), Walk());
-
-    // ClearKeys names the last user visited, literally.
-    EXPECT_EQ(E_FAIL, m_users->ClearKeys());
-    ExpectEvent(RemoveMiss(L"%s%n"));
-    // Alice's key keeps its subkey, so the platform refuses to delete it.
-    EXPECT_EQ((Names{L"Alice"}), Keys());
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UserPath(L"Alice\\sub")));
+    EXPECT_EQ(S_OK, users_->Add(nullptr));
+    EXPECT_EQ(L",Alice,Bob,Carol,,Alice\\sub,%s%n,!E_FAIL", Walk());
+    // ClearKeys names the last user visited, literally; Alice's key keeps its
+    // subkey, so the platform refuses to delete it.
+    EXPECT_EQ(L"!E_FAIL", Do(L"ClearKeys"));
+    Reported({RemoveMiss(L"%s%n")});
+    EXPECT_EQ(std::pair(L"Alice"s, true), std::pair(Keys(), KeyExists(kHklm, UserPath(L"Alice\\sub"))));
 }
 
-TEST_F(ListTest, NewAndAddAppendWithoutChecksOrKeys)
+TEST_F(UserList, NewAndAddAppendWithoutChecksOrKeys)
 {
     ComPtr<IKalvoraUser> dup;
-    ASSERT_EQ(S_OK, m_users->New(&dup));
-    EXPECT_EQ(BlankUser(L""), ViewOf(dup.Get()));
-    EXPECT_EQ(1u, RefCount(dup.Get()));
-    EXPECT_EQ(3, Count());
-
-    // The same object twice, named like a loaded user.
-    EXPECT_EQ(S_OK, dup->put_Name(Bstr(L"Alice").get()));
-    EXPECT_EQ(L"Alice", Next());
-    EXPECT_EQ(S_OK, m_users->Add(dup.Get()));
-    EXPECT_EQ(S_OK, m_users->Add(dup.Get()));
-    EXPECT_EQ(3u, RefCount(dup.Get()));
-    EXPECT_EQ(L"Bob", Next());  // the cursor stayed
-    EXPECT_EQ((Names{L"Alice", L"Bob", L"Carol", L"Alice", L"Alice"}), Walk());
-    EXPECT_EQ(3u, Keys().size());
-
+    ASSERT_EQ(S_OK, users_->New(&dup));
+    EXPECT_EQ(UserView(L"", false), View(dup.Get()));
+    EXPECT_EQ(1u, Refs(dup.Get()));
+    // The same object twice, named like a loaded user; the cursor stays.
+    ExpectCalls(dup.Get(), {{L"Name=Alice", L""}});
+    EXPECT_EQ(L"Alice", Do(L"NextUser"));
+    EXPECT_EQ(std::pair(S_OK, S_OK), std::pair(users_->Add(dup.Get()), users_->Add(dup.Get())));
+    EXPECT_EQ(3u, Refs(dup.Get()));
+    EXPECT_EQ(L"Bob", Do(L"NextUser"));
+    EXPECT_EQ(L",Alice,Bob,Carol,Alice,Alice", Walk());
+    EXPECT_EQ(L"Alice,Bob,Carol", Keys());
     // Lookups find the loaded Alice first; Remove drops that entry only.
     EXPECT_NE(dup.Get(), Find(L"Alice").Get());
-    EXPECT_EQ(S_OK, Remove(L"Alice"));
-    EXPECT_EQ(4, Count());
+    EXPECT_EQ(L"", Do(L"Remove|Alice"));
     EXPECT_EQ(dup.Get(), Find(L"Alice").Get());
-    EXPECT_EQ(3u, RefCount(dup.Get()));
-    // The collection holds each entry once, and its users outlive it.
-    m_users.Reset();
-    EXPECT_EQ(1u, RefCount(dup.Get()));
-}
-
-TEST_F(ListTest, ClearKeysDeletesTheListedKeysOnlyAndKeepsTheList)
-{
-    EXPECT_EQ(L"Alice", Next());
-    SeedFullUser(L"Dave");  // not listed
-    EXPECT_EQ(S_OK, m_users->ClearKeys());
-    EXPECT_EQ((Names{L"Dave"}), Keys());
-    EXPECT_EQ(3, Count());
-    EXPECT_EQ(L"Bob", Next());
-    EXPECT_EQ(FullUser(L"Carol"), ViewOf(Find(L"Carol").Get()));
-
-    // Again, with every key missing: one report, naming the last user.
-    EXPECT_EQ(E_FAIL, m_users->ClearKeys());
-    ExpectEvent(RemoveMiss(L"Carol"));
-    // Remove with the key missing keeps the user listed.
-    EXPECT_EQ(E_FAIL, Remove(L"Bob"));
-    ExpectEvent(L"RegDeleteKey failed");
-    EXPECT_EQ(3, Count());
-    EXPECT_TRUE(Find(L"Bob"));
-    EXPECT_EQ((Names{L"Dave"}), Keys());
+    users_.Reset();  // the collection holds each entry once, and its users outlive it
+    EXPECT_EQ(1u, Refs(dup.Get()));
 }
 
 }  // namespace

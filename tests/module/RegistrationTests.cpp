@@ -1,185 +1,137 @@
 // Self-registration: the keys written and removed, and the type library.
-// This suite unregisters the module for a while; it registers it again at the end.
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "support/TestSupport.h"
 
+using namespace kalvora;
 using namespace kalvora::test;
 using namespace std::string_literals;
 
 namespace {
 
-using RegisterFn = HRESULT(STDAPICALLTYPE*)();
-// Where the type library of this bitness registers its file.
-const wchar_t* const kPlatformKey = sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32";
+using Keys = std::set<std::wstring>;
 const HKEY kCR = HKEY_CLASSES_ROOT;
+const std::wstring kLib = L"TypeLib\\{60F23EAF-535F-4347-B559-F6F3E6FC8218}\\1.0";
+// Where the type library of this bitness registers its file.
+const std::wstring kPlatform = sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32";
 
-std::wstring GuidText(REFGUID guid)
-{
-    wchar_t text[64];
-    StringFromGUID2(guid, text, 64);
-    return text;
-}
-
-// Every key and value below HKCR\path, one line each: "sub\key" for a key,
-// "sub\key|name=data" for a value (name "@" for the default), "." for path itself.
-void Walk(const std::wstring& path, const std::wstring& rel, std::set<std::wstring>& out)
+// Every key and value below HKCR\path: "sub\key" for a key, "sub\key|name=data"
+// for a value (name "@" for the default), "." for path itself.
+Keys Dump(const std::wstring& path, const std::wstring& rel = L".", Keys out = {})
 {
     if (!KeyExists(kCR, path))
-        return;
+        return out;
     out.insert(rel);
-    for (const auto& v : ValueNames(kCR, path)) {
-        DWORD type = 0;
-        GetRaw(kCR, path, v.c_str(), &type);
-        out.insert(rel + L"|" + (v.empty() ? L"@" : v) + L"=" +
-                   (type == REG_SZ ? *GetString(kCR, path, v.c_str()) : L"type " + std::to_wstring(type)));
-    }
-    for (const auto& s : SubkeyNames(kCR, path))
-        Walk(path + L"\\" + s, rel == L"." ? s : rel + L"\\" + s, out);
-}
-
-std::set<std::wstring> Dump(const std::wstring& path)
-{
-    std::set<std::wstring> out;
-    Walk(path, L".", out);
+    for (const auto& v : Names(kCR, path, true))
+        out.insert(rel + L"|" + (v.empty() ? L"@" : v) + L"=" + GetStored(kCR, path, v.c_str()).c_str());
+    for (const auto& s : Names(kCR, path, false))
+        out = Dump(path + L"\\" + s, rel == L"." ? s : rel + L"\\" + s, out);
     return out;
 }
 
-const struct ClassInfo {
-    const wchar_t* name;
-    const CLSID* clsid;
-    bool full;  // CurVer, Programmable and TypeLib
-} kClasses[] = {
-    {L"KalvoraUser", &CLSID_KalvoraUser, true},
-    {L"EnumKalvoraUser", &CLSID_EnumKalvoraUser, true},
-    {L"KalvoraShares", &CLSID_KalvoraShares, false},
-};
-
-// The module's registration entry points, and its path.
-RegisterFn Export(const char* name, std::wstring* path = nullptr)
+using RegisterFn = HRESULT(STDAPICALLTYPE*)();
+RegisterFn Export(HMODULE module, const char* name)
 {
-    static HMODULE module = LoadLibraryExW(BuildPath(L"KalvoraAdminUser.dll").c_str(), nullptr,
-                                           LOAD_WITH_ALTERED_SEARCH_PATH);
-    wchar_t text[MAX_PATH];
-    if (path)
-        path->assign(text, GetModuleFileNameW(module, text, MAX_PATH));
     return reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
+// The keys of each class, its class identifier, and whether it has CurVer, Programmable and TypeLib.
+const std::tuple<const wchar_t*, const wchar_t*, bool> kClasses[] = {
+    {L"KalvoraUser", L"{B1D4D9FD-B72F-42FA-AD5D-C76394DF4DFF}", true},
+    {L"EnumKalvoraUser", L"{569DAA01-AF6C-4BAE-8104-FFA0E4423F80}", true},
+    {L"KalvoraShares", L"{87F04D55-6C68-44AD-A53E-87D45642D95B}", false},
+};
+
 void ExpectRegistered(const std::wstring& module)
 {
-    for (const ClassInfo& c : kClasses) {
-        SCOPED_TRACE(Narrow(c.name));
-        const std::wstring prog = L"KalvoraAdminUser." + std::wstring(c.name), title = c.name + L" Class"s;
-        std::set<std::wstring> cls = {L".", L".|@=" + title, L"ProgID", L"ProgID|@=" + prog + L".1",
-                                      L"VersionIndependentProgID", L"VersionIndependentProgID|@=" + prog,
-                                      L"InprocServer32", L"InprocServer32|@=" + module,
-                                      L"InprocServer32|ThreadingModel=Neutral"};
-        std::set<std::wstring> progId = {L".", L".|@=" + title, L"CLSID", L"CLSID|@=" + GuidText(*c.clsid)};
-        std::set<std::wstring> versioned = progId;
-        if (c.full) {
-            cls.insert({L"Programmable", L"TypeLib", L"TypeLib|@=" + GuidText(LIBID_KALVORAADMINUSERLib)});
+    for (const auto& [name, clsid, full] : kClasses) {
+        const std::wstring prog = L"KalvoraAdminUser."s + name, title = name + L" Class"s;
+        Keys cls = {L".", L".|@=" + title, L"ProgID", L"ProgID|@=" + prog + L".1", L"VersionIndependentProgID",
+                    L"VersionIndependentProgID|@=" + prog, L"InprocServer32", L"InprocServer32|@=" + module,
+                    L"InprocServer32|ThreadingModel=Neutral"};
+        Keys progId = {L".", L".|@=" + title, L"CLSID", L"CLSID|@="s + clsid}, versioned = progId;
+        if (full) {
+            cls.insert({L"Programmable", L"TypeLib", L"TypeLib|@={60F23EAF-535F-4347-B559-F6F3E6FC8218}"});
             progId.insert({L"CurVer", L"CurVer|@=" + prog + L".1"});
         }
-        EXPECT_EQ(cls, Dump(L"CLSID\\" + GuidText(*c.clsid)));
-        EXPECT_EQ(versioned, Dump(prog + L".1"));
-        EXPECT_EQ(progId, Dump(prog));
+        EXPECT_EQ(cls, Dump(L"CLSID\\"s + clsid)) << name;
+        EXPECT_EQ(versioned, Dump(prog + L".1")) << name;
+        EXPECT_EQ(progId, Dump(prog)) << name;
     }
-    std::wstring lib = L"TypeLib\\" + GuidText(LIBID_KALVORAADMINUSERLib) + L"\\1.0";
-    EXPECT_EQ(module, GetString(kCR, lib + kPlatformKey, nullptr).value_or(L"?"));
-    EXPECT_EQ(L"KalvoraAdminUser 1.0 Type Library", GetString(kCR, lib, nullptr).value_or(L"?"));
-    std::wstring helpDir = GetString(kCR, lib + L"\\HELPDIR", nullptr).value_or(L"?");
-    if (!helpDir.empty() && helpDir.back() != L'\\')
-        helpDir += L'\\';
-    EXPECT_EQ(module.substr(0, module.find_last_of(L"\\/") + 1), helpDir);
-    for (const IID* iid : {&IID_IKalvoraUser, &IID_IEnumKalvoraUser, &IID_IKalvoraShares})
-        EXPECT_TRUE(KeyExists(kCR, L"Interface\\" + GuidText(*iid) + L"\\TypeLib"));
+    EXPECT_EQ(module + L'\0', GetStored(kCR, kLib + kPlatform, nullptr));
+    const std::wstring helpDir = GetStored(kCR, kLib + L"\\HELPDIR", nullptr).c_str();
+    EXPECT_EQ(module.substr(0, module.rfind(L'\\')), helpDir.substr(0, helpDir.find_last_not_of(L'\\') + 1));
 }
 
 TEST(Registration, RegisterTwiceThenUnregister)
 {
-    std::wstring module;
-    RegisterFn reg = Export("DllRegisterServer", &module), unreg = Export("DllUnregisterServer");
-    ASSERT_TRUE(reg && unreg);
-    struct Restore {  // leave the prefix as the test command set it up
-        RegisterFn reg;
-        ~Restore()
-        {
-            DeleteTree(kCR, L"KalvoraAdminUser.EnumKalvoraUser\\Foreign");
-            EXPECT_EQ(S_OK, reg());
-        }
-    } restore{reg};
+    HMODULE module = LoadLibraryExW(BuildPath(L"KalvoraAdminUser.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    wchar_t path[MAX_PATH];
+    const std::wstring modulePath(path, GetModuleFileNameW(module, path, MAX_PATH));
+    RegisterFn reg = Export(module, "DllRegisterServer"), unreg = Export(module, "DllUnregisterServer");
     ASSERT_EQ(S_OK, reg());
-    ExpectRegistered(module);
+    ExpectRegistered(modulePath);
+    LeakCheck leaks;  // registering and unregistering close every key they open
+    if (sizeof(void*) == 8)
+        leaks.IgnoreHandles();  // 64-bit Wine's (Un)RegisterTypeLib keeps handles of its own
     // Registering again rebuilds a class key from scratch: foreign content below it goes.
-    std::wstring userKey = L"CLSID\\" + GuidText(CLSID_KalvoraUser);
+    const std::wstring userKey = L"CLSID\\"s + std::get<1>(kClasses[0]);
     SetString(kCR, userKey, L"Stale", L"x");
     SetString(kCR, userKey + L"\\Stale", nullptr, L"x");
     SetString(kCR, userKey + L"\\InprocServer32", nullptr, L"C:\\elsewhere.dll");
     ASSERT_EQ(S_OK, reg());
-    ExpectRegistered(module);
+    ExpectRegistered(modulePath);
 
+    // Unregistering keeps CLSID, a neighbour, and a ProgID key with a foreign subkey.
     SetString(kCR, L"KalvoraAdminUser.EnumKalvoraUser\\Foreign", nullptr, L"keep me");
-    const std::wstring neighbour = L"CLSID\\{0C1BDD3A-6E2D-4B5E-9D7F-3A1B2C3D4E5F}";
-    SetString(kCR, neighbour, nullptr, L"neighbour");
+    SetString(kCR, L"CLSID\\{0C1BDD3A-6E2D-4B5E-9D7F-3A1B2C3D4E5F}", nullptr, L"neighbour");
     ASSERT_EQ(S_OK, unreg());
-    EXPECT_TRUE(KeyExists(kCR, L"CLSID"));
-    EXPECT_TRUE(KeyExists(kCR, neighbour));
-    DeleteTree(kCR, neighbour);
-    for (const ClassInfo& c : kClasses) {
-        std::wstring prog = std::wstring(L"KalvoraAdminUser.") + c.name;
-        EXPECT_FALSE(KeyExists(kCR, L"CLSID\\" + GuidText(*c.clsid))) << Narrow(c.name);
-        EXPECT_FALSE(KeyExists(kCR, prog + L".1")) << Narrow(c.name);
-        EXPECT_EQ(c.clsid == &CLSID_EnumKalvoraUser, KeyExists(kCR, prog)) << Narrow(c.name);
-    }
-    // The ProgID key with a foreign subkey stays, without our own subkeys.
-    EXPECT_EQ((std::set<std::wstring>{L".", L".|@=EnumKalvoraUser Class", L"Foreign", L"Foreign|@=keep me"}),
+    Keys left;
+    for (const auto& [name, clsid, full] : kClasses)
+        for (const std::wstring& key : {L"CLSID\\"s + clsid, L"KalvoraAdminUser."s + name, L"KalvoraAdminUser."s + name + L".1"})
+            if (KeyExists(kCR, key))
+                left.insert(key);
+    EXPECT_EQ(Keys{L"KalvoraAdminUser.EnumKalvoraUser"}, left);
+    EXPECT_EQ((Keys{L".", L".|@=EnumKalvoraUser Class", L"Foreign", L"Foreign|@=keep me"}),
               Dump(L"KalvoraAdminUser.EnumKalvoraUser"));
-    EXPECT_FALSE(KeyExists(kCR, L"TypeLib\\" + GuidText(LIBID_KALVORAADMINUSERLib) + L"\\1.0" + kPlatformKey));
+    EXPECT_TRUE(KeyExists(kCR, L"CLSID\\{0C1BDD3A-6E2D-4B5E-9D7F-3A1B2C3D4E5F}"));
+    EXPECT_FALSE(KeyExists(kCR, kLib + kPlatform));
     ComPtr<IUnknown> obj;
-    EXPECT_EQ(REGDB_E_CLASSNOTREG,
-              CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &obj));
-
-    // Again: no keys to remove, and the type library is no longer registered, so it fails.
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &obj));
+    // Again: no keys left, and the library is no longer registered: that failure is returned.
     EXPECT_TRUE(FAILED(unreg()));
-    EXPECT_TRUE(KeyExists(kCR, L"KalvoraAdminUser.EnumKalvoraUser\\Foreign"));
 }
 
-// A copy of the module whose full path fills the 260-character path buffer.
-TEST(RegistrationPath, ModulePathThatFillsTheBufferFails)
+// Copies of the module: one in a folder whose name holds a quote registers
+// its path as it is; one whose full path fills the 260-character buffer fails.
+TEST(Registration, ModulePathsWithQuotesOrFillingTheBuffer)
 {
     wchar_t temp[MAX_PATH];
-    DWORD len = GetTempPathW(MAX_PATH, temp);
-    ASSERT_GT(len, 0u);
-    std::wstring dir = L"\\\\?\\" + std::wstring(temp, len);
-    while (dir.size() - 4 + 32 < 300) {
-        dir += L"kalvora-long-path-segment-" + std::to_wstring(dir.size());
-        CreateDirectoryW(dir.c_str(), nullptr);
-        dir += L"\\";
-    }
-    std::wstring target = dir + L"KalvoraAdminUser.dll";
-    ASSERT_TRUE(CopyFileW(BuildPath(L"KalvoraAdminUser.dll").c_str(), target.c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(BuildPath(L"OSUtilities.dll").c_str(), (dir + L"OSUtilities.dll").c_str(), FALSE));
-    const std::wstring server = L"CLSID\\" + GuidText(CLSID_KalvoraUser) + L"\\InprocServer32";
-    const std::wstring before = GetString(kCR, server, nullptr).value_or(L"");
+    const std::wstring base = L"\\\\?\\" + std::wstring(temp, GetTempPathW(MAX_PATH, temp)), quoted = base + L"O'Brien's\\";
+    std::wstring longDir = base;
+    while (longDir.size() - 4 + 20 < MAX_PATH)
+        CreateDirectoryW((longDir += L"kalvora-long-path-segment-" + std::to_wstring(longDir.size()) + L"\\").c_str(), nullptr);
+    CreateDirectoryW(quoted.c_str(), nullptr);
+    for (const std::wstring& dir : {quoted, longDir})
+        for (const wchar_t* file : {L"KalvoraAdminUser.dll", L"OSUtilities.dll"})
+            ASSERT_TRUE(CopyFileW(BuildPath(file).c_str(), (dir + file).c_str(), FALSE)) << dir;
+    const std::wstring server = L"CLSID\\"s + std::get<1>(kClasses[0]) + L"\\InprocServer32";
 
-    HMODULE copy = LoadLibraryExW(target.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    ASSERT_NE(nullptr, copy) << GetLastError();
-    wchar_t seen[MAX_PATH + 1] = {};
-    EXPECT_EQ(DWORD(MAX_PATH), GetModuleFileNameW(copy, seen, MAX_PATH));  // the path does not fit
-    for (const char* entry : {"DllRegisterServer", "DllUnregisterServer"}) {
-        auto fn = reinterpret_cast<RegisterFn>(GetProcAddress(copy, entry));
-        ASSERT_NE(nullptr, fn);
-        EXPECT_EQ(HRESULT(0x8007007A), fn()) << entry;
-    }
+    HMODULE copy = LoadLibraryExW((quoted + L"KalvoraAdminUser.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    ASSERT_EQ(S_OK, Export(copy, "DllRegisterServer")());
+    EXPECT_EQ(quoted.substr(4) + L"KalvoraAdminUser.dll" + L'\0', GetStored(kCR, server, nullptr));
     FreeLibrary(copy);
-    // Nothing was written or removed.
-    EXPECT_EQ(before, GetString(kCR, server, nullptr).value_or(L""));
+
+    const std::wstring before = GetStored(kCR, server, nullptr);
+    copy = LoadLibraryExW((longDir + L"KalvoraAdminUser.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    ASSERT_NE(nullptr, copy) << GetLastError();
+    for (const char* entry : {"DllRegisterServer", "DllUnregisterServer"})
+        EXPECT_EQ(HRESULT(0x8007007A), Export(copy, entry)()) << entry;
+    FreeLibrary(copy);
+    EXPECT_EQ(before, GetStored(kCR, server, nullptr));  // nothing written or removed
     EXPECT_TRUE(KeyExists(kCR, L"KalvoraAdminUser.KalvoraUser\\CurVer"));
-    DeleteFileW(target.c_str());
-    DeleteFileW((dir + L"OSUtilities.dll").c_str());
 }
 
 }  // namespace

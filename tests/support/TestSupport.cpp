@@ -2,284 +2,245 @@
 #include "support/TestSupport.h"
 
 #include <sddl.h>
+#include <winternl.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <stdexcept>
-
-#include "module/RegKey.h"
 
 namespace kalvora::test {
 
-std::wstring BuildPath(const wchar_t* fileName)
+std::wstring BuildPath(const wchar_t* fileName) { return std::wstring(KALVORA_BUILD_DIR_W) + L"\\" + fileName; }
+std::wstring Str(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : L"<null>"; }
+
+Texts Split(const std::wstring& text, wchar_t separator)
 {
-    std::wstring path = KALVORA_BUILD_DIR_W;
-    path += L"\\";
-    path += fileName;
-    return path;
-}
-
-std::string Narrow(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
-                        nullptr);
-    return out;
-}
-
-namespace {
-
-const wchar_t kLogVariable[] = L"KALVORA_EVENT_LOG";
-
-std::wstring Widen(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-    return out;
-}
-
-bool Unescape(const std::wstring& in, std::wstring& out)
-{
-    out.clear();
-    for (size_t i = 0; i < in.size(); ++i) {
-        if (in[i] != L'\\') {
-            out.push_back(in[i]);
-            continue;
-        }
-        if (++i >= in.size())
-            return false;
-        switch (in[i]) {
-        case L'\\': out.push_back(L'\\'); break;
-        case L't': out.push_back(L'\t'); break;
-        case L'r': out.push_back(L'\r'); break;
-        case L'n': out.push_back(L'\n'); break;
-        default: return false;
-        }
+    Texts parts(1);
+    for (wchar_t c : text) {
+        if (c == separator)
+            parts.emplace_back();
+        else
+            parts.back().push_back(c);
     }
-    return true;
+    return parts;
 }
 
-}  // namespace
-
-bool ParseEventLine(const std::string& utf8Line, EventRecord& out)
+std::wstring Join(const Texts& parts, const wchar_t* separator)
 {
-    std::wstring line = Widen(utf8Line);
-    std::vector<std::wstring> fields;
-    size_t start = 0;
-    for (;;) {
-        size_t tab = line.find(L'\t', start);
-        fields.push_back(line.substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start));
-        if (tab == std::wstring::npos)
-            break;
-        start = tab + 1;
-    }
-    if (fields.size() != 5)
-        return false;
-    try {
-        out.type = std::stoi(fields[0]);
-        out.id = std::stoul(fields[1], nullptr, 16);
-        out.line = std::stoi(fields[2]);
-    } catch (const std::exception&) {
-        return false;
-    }
-    if (!Unescape(fields[3], out.file))
-        return false;
-    if (fields[4] == L"\\0") {
-        out.hasText = false;
-        out.text.clear();
-        return true;
-    }
-    out.hasText = true;
-    return Unescape(fields[4], out.text);
-}
-
-EventCapture::EventCapture()
-{
-    wchar_t buf[MAX_PATH];
-    DWORD len = GetEnvironmentVariableW(kLogVariable, buf, MAX_PATH);
-    if (len > 0 && len < MAX_PATH)
-        m_previous = std::wstring(buf, len);
-    wchar_t dir[MAX_PATH], file[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    if (!GetTempFileNameW(dir, L"kev", 0, file))
-        throw std::runtime_error("GetTempFileName failed");
-    m_path = file;
-    DeleteFileW(m_path.c_str());
-    SetEnvironmentVariableW(kLogVariable, m_path.c_str());
-}
-
-EventCapture::~EventCapture()
-{
-    SetEnvironmentVariableW(kLogVariable, m_previous ? m_previous->c_str() : nullptr);
-    DeleteFileW(m_path.c_str());
-}
-
-void EventCapture::Clear() { DeleteFileW(m_path.c_str()); }
-
-std::vector<EventRecord> EventCapture::Read() const
-{
-    std::vector<EventRecord> events;
-    HANDLE h = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return events;
-    std::string data;
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0)
-        data.append(buf, got);
-    CloseHandle(h);
-    std::istringstream in(data);
-    std::string line;
-    while (std::getline(in, line)) {
-        EventRecord rec;
-        if (!ParseEventLine(line, rec))
-            throw std::runtime_error("malformed event line: " + line);
-        events.push_back(std::move(rec));
-    }
-    return events;
-}
-
-REGSAM View(HKEY root) { return root == HKEY_LOCAL_MACHINE ? kStoreView : 0; }
-
-void DeleteTree(HKEY root, const std::wstring& path)
-{
-    // Through the parent, opened in the view of the key.
-    const size_t cut = path.find_last_of(L'\\');
-    RegKey parent;
-    LONG err = cut == std::wstring::npos
-                   ? RegOpenKeyExW(root, nullptr, 0, KEY_ALL_ACCESS | View(root), parent.Put())
-                   : RegOpenKeyExW(root, path.substr(0, cut).c_str(), 0, KEY_ALL_ACCESS | View(root), parent.Put());
-    if (err == ERROR_SUCCESS)
-        err = RegDeleteTreeW(parent.Get(), path.c_str() + (cut == std::wstring::npos ? 0 : cut + 1));
-    if (err != ERROR_SUCCESS && err != ERROR_FILE_NOT_FOUND)
-        throw std::runtime_error("RegDeleteTree failed: " + std::to_string(err));
-}
-
-bool KeyExists(HKEY root, const std::wstring& path)
-{
-    RegKey key;
-    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | View(root), key.Put()) == ERROR_SUCCESS;
-}
-
-void SetRaw(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data,
-            DWORD size)
-{
-    RegKey key;
-    LONG err = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | View(root), nullptr, key.Put(),
-                               nullptr);
-    if (err != ERROR_SUCCESS)
-        throw std::runtime_error("RegCreateKeyEx failed: " + std::to_string(err));
-    err = RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
-    if (err != ERROR_SUCCESS)
-        throw std::runtime_error("RegSetValueEx failed: " + std::to_string(err));
-}
-
-void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value)
-{
-    SetRaw(root, path, name, REG_SZ, value.c_str(),
-           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-}
-
-std::optional<std::vector<BYTE>> GetRaw(HKEY root, const std::wstring& path, const wchar_t* name,
-                                        DWORD* type)
-{
-    RegKey key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | View(root), key.Put()) != ERROR_SUCCESS)
-        return std::nullopt;
-    DWORD size = 0, t = 0;
-    LONG err = RegQueryValueExW(key.Get(), name, nullptr, &t, nullptr, &size);
-    std::vector<BYTE> data(size);
-    if (err == ERROR_SUCCESS && size)
-        err = RegQueryValueExW(key.Get(), name, nullptr, &t, data.data(), &size);
-    if (err != ERROR_SUCCESS)
-        return std::nullopt;
-    data.resize(size);
-    if (type)
-        *type = t;
-    return data;
-}
-
-std::optional<std::wstring> GetString(HKEY root, const std::wstring& path, const wchar_t* name)
-{
-    auto raw = GetRaw(root, path, name);
-    if (!raw)
-        return std::nullopt;
-    std::wstring text(reinterpret_cast<const wchar_t*>(raw->data()), raw->size() / sizeof(wchar_t));
-    size_t nul = text.find(L'\0');
-    if (nul != std::wstring::npos)
-        text.resize(nul);
+    std::wstring text;
+    for (size_t i = 0; i < parts.size(); ++i)
+        text += (i ? separator : L"") + parts[i];
     return text;
 }
 
+// ---- late binding -------------------------------------------------------------------
+
+std::wstring Call(IUnknown* object, const std::wstring& call)
+{
+    ComPtr<IDispatch> disp;
+    if (!object || FAILED(object->QueryInterface(IID_IDispatch, &disp)))
+        return L"!no IDispatch";
+    Texts parts = Split(call, L'|');
+    const size_t eq = parts[0].find(L'=');
+    if (eq != std::wstring::npos) {  // a put: the value is the one argument
+        parts.push_back(parts[0].substr(eq + 1));
+        parts[0].resize(eq);
+    }
+    LPOLESTR name = &parts[0][0];
+    DISPID id = 0, named = DISPID_PROPERTYPUT;
+    HRESULT hr = disp->GetIDsOfNames(IID_NULL, &name, 1, 0, &id);
+    std::vector<VARIANT> args(parts.size() - 1);  // in reverse order
+    for (size_t i = 1; i < parts.size(); ++i) {
+        args[args.size() - i].vt = VT_BSTR;
+        args[args.size() - i].bstrVal = parts[i] == L"<null>" ? nullptr : B(parts[i]).Detach();
+    }
+    DISPPARAMS params{args.data(), eq != std::wstring::npos ? &named : nullptr, UINT(args.size()), eq != std::wstring::npos};
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO excep{};
+    if (SUCCEEDED(hr))
+        hr = disp->Invoke(id, IID_NULL, 0, params.cNamedArgs ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                          &params, &result, &excep, nullptr);
+    for (VARIANT& v : args)
+        VariantClear(&v);
+    for (BSTR text : {excep.bstrSource, excep.bstrDescription, excep.bstrHelpFile})
+        SysFreeString(text);
+    hr = hr == DISP_E_EXCEPTION ? excep.scode : hr;
+    wchar_t hex[16];
+    swprintf(hex, 16, L"!0x%08lX", static_cast<unsigned long>(hr));
+    std::wstring out = hr == E_FAIL ? L"!E_FAIL" : hr == E_INVALIDARG ? L"!E_INVALIDARG" : hr != S_OK ? hex : L"";
+    if (hr == S_OK && result.vt == VT_BSTR)
+        out = Str(result.bstrVal);
+    else if (hr == S_OK && result.vt == VT_I4)
+        out = std::to_wstring(result.lVal);
+    else if (hr == S_OK && result.vt == VT_DISPATCH)
+        out = result.pdispVal ? L"{" + Call(result.pdispVal, L"Name") + L"}" : L"{}";
+    else if (hr == S_OK && result.vt != VT_EMPTY)
+        out = L"<vt " + std::to_wstring(result.vt) + L">";
+    VariantClear(&result);
+    return out;
+}
+
+void ExpectCalls(IUnknown* object, const std::vector<std::pair<std::wstring, std::wstring>>& rows)
+{
+    for (const auto& [call, expected] : rows)
+        EXPECT_EQ(expected, Call(object, call)) << call;
+}
+
+// ---- events -------------------------------------------------------------------------
+
+ModuleTest::ModuleTest()
+{
+    wchar_t dir[MAX_PATH], file[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    GetTempFileNameW(dir, L"kev", 0, file);
+    DeleteFileW(file);
+    SetEnvironmentVariableW(L"KALVORA_EVENT_LOG", (m_path = file).c_str());
+}
+
+ModuleTest::~ModuleTest()
+{
+    SetEnvironmentVariableW(L"KALVORA_EVENT_LOG", nullptr);
+    DeleteFileW(m_path.c_str());
+}
+
+void ModuleTest::ExpectEvents(Texts events)
+{
+    HANDLE h = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::string data(1 << 20, '\0');
+    DWORD got = 0;
+    if (h != INVALID_HANDLE_VALUE) {
+        ReadFile(h, &data[0], DWORD(data.size()), &got, nullptr);
+        CloseHandle(h);
+        DeleteFileW(m_path.c_str());
+    }
+    std::wstring text(got, L'\0');
+    text.resize(MultiByteToWideChar(CP_UTF8, 0, data.data(), int(got), &text[0], int(got)));
+    Texts written;
+    for (const std::wstring& line : Split(text, L'\n')) {
+        Texts f = Split(line, L'\t');  // type, id, source line, file, text
+        if (!line.empty())
+            written.push_back(f.size() == 5 ? f[0] + L" " + f[1] + L" " + f[3] + L" " + f[4] : L"<malformed> " + line);
+    }
+    for (std::wstring& e : events)
+        e = L"1 " + e.substr(0, 9) + file_ + L" " + e.substr(9);
+    EXPECT_EQ(events, written);
+}
+
+// ---- registry -----------------------------------------------------------------------
+
 namespace {
+
+RegKey Open(HKEY root, const std::wstring& path, REGSAM access, bool create = false)
+{
+    RegKey key;
+    access |= root == HKEY_LOCAL_MACHINE ? kStoreView : 0;
+    if (!create)
+        RegOpenKeyExW(root, path.c_str(), 0, access, key.Put());
+    else if (LONG err = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, access, nullptr, key.Put(), nullptr))
+        throw std::runtime_error("RegCreateKeyEx: " + std::to_string(err));
+    return key;
+}
 
 LONG SetKeyAccess(HKEY root, const std::wstring& path, const wchar_t* sddl)
 {
     PSECURITY_DESCRIPTOR sd = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr))
-        return static_cast<LONG>(GetLastError());
-    RegKey key;
-    LONG err = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, WRITE_DAC | View(root), nullptr, key.Put(), nullptr);
-    if (err == ERROR_SUCCESS)
-        err = RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, sd);
+        return LONG(GetLastError());
+    LONG err = RegSetKeySecurity(Open(root, path, WRITE_DAC, true).Get(), DACL_SECURITY_INFORMATION, sd);
     LocalFree(sd);
     return err;
 }
 
 }  // namespace
 
-KeyAccess::KeyAccess(HKEY root, std::wstring path, const wchar_t* sddl) : m_root(root), m_path(std::move(path))
+void DeleteTree(HKEY root, const std::wstring& path)
 {
-    LONG err = SetKeyAccess(m_root, m_path, sddl);
-    if (err != ERROR_SUCCESS)
-        throw std::runtime_error("cannot set the access list of " + Narrow(m_path) + ": " + std::to_string(err));
+    const size_t cut = path.find_last_of(L'\\') + 1;  // through the parent, opened in the key's view
+    RegKey parent = Open(root, path.substr(0, cut ? cut - 1 : 0), KEY_ALL_ACCESS);
+    LONG err = parent ? RegDeleteTreeW(parent.Get(), path.c_str() + cut) : 0;
+    if (err != ERROR_SUCCESS && err != ERROR_FILE_NOT_FOUND)
+        throw std::runtime_error("RegDeleteTree: " + std::to_string(err));
 }
 
-KeyAccess::~KeyAccess() { SetKeyAccess(m_root, m_path, L"D:(A;;KA;;;WD)"); }
+bool KeyExists(HKEY root, const std::wstring& path) { return bool(Open(root, path, KEY_READ)); }
+void CreateKey(HKEY root, const std::wstring& path) { Open(root, path, KEY_READ, true); }
 
-namespace {
-
-// Names enumerated by index below root\path until the first failure.
-template <class EnumAt>
-std::vector<std::wstring> EnumNames(HKEY root, const std::wstring& path, DWORD bufferChars, EnumAt enumAt)
+void SetRaw(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD size)
 {
-    std::vector<std::wstring> names;
-    RegKey key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | View(root), key.Put()) != ERROR_SUCCESS)
-        return names;
-    std::vector<wchar_t> name(bufferChars);
-    for (DWORD i = 0;; ++i) {
-        DWORD len = bufferChars;
-        if (enumAt(key.Get(), i, name.data(), &len) != ERROR_SUCCESS)
+    if (LONG err = RegSetValueExW(Open(root, path, KEY_SET_VALUE, true).Get(), name, 0, type, (const BYTE*)data, size))
+        throw std::runtime_error("RegSetValueEx: " + std::to_string(err));
+}
+
+void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value)
+{
+    SetRaw(root, path, name, REG_SZ, value.c_str(), DWORD((value.size() + 1) * sizeof(wchar_t)));
+}
+
+std::wstring GetStored(HKEY root, const std::wstring& path, const wchar_t* name, DWORD* type)
+{
+    RegKey key = Open(root, path, KEY_READ);
+    DWORD size = 0;
+    if (!key || RegQueryValueExW(key.Get(), name, nullptr, type, nullptr, &size) != ERROR_SUCCESS)
+        return L"<missing>";
+    std::wstring text((size + 1) / sizeof(wchar_t), L'\0');
+    RegQueryValueExW(key.Get(), name, nullptr, type, reinterpret_cast<BYTE*>(&text[0]), &size);
+    return text.substr(0, size / sizeof(wchar_t));
+}
+
+Texts Names(HKEY root, const std::wstring& path, bool values)
+{
+    Texts names;
+    RegKey key = Open(root, path, KEY_READ);
+    std::wstring name(16384, L'\0');
+    for (DWORD i = 0, len = 16384; key; ++i, len = 16384) {
+        if ((values ? RegEnumValueW(key.Get(), i, &name[0], &len, nullptr, nullptr, nullptr, nullptr)
+                    : RegEnumKeyExW(key.Get(), i, &name[0], &len, nullptr, nullptr, nullptr, nullptr)) != ERROR_SUCCESS)
             break;
-        names.emplace_back(name.data(), len);
+        names.push_back(name.substr(0, len));
     }
     return names;
 }
 
-}  // namespace
-
-std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path)
+std::shared_ptr<void> Restrict(HKEY root, const std::wstring& path, const wchar_t* sddl)
 {
-    return EnumNames(root, path, 512, [](HKEY key, DWORD i, wchar_t* name, DWORD* len) {
-        return RegEnumKeyExW(key, i, name, len, nullptr, nullptr, nullptr, nullptr);
-    });
+    if (LONG err = SetKeyAccess(root, path, sddl))
+        throw std::runtime_error("cannot set an access list: " + std::to_string(err));
+    return std::shared_ptr<void>(nullptr, [=](void*) { SetKeyAccess(root, path, L"D:(A;;KA;;;WD)"); });
 }
 
-std::vector<std::wstring> ValueNames(HKEY root, const std::wstring& path)
+// ---- leaks --------------------------------------------------------------------------
+
+namespace {
+
+size_t ProcessHandles()
 {
-    return EnumNames(root, path, 16384, [](HKEY key, DWORD i, wchar_t* name, DWORD* len) {
-        return RegEnumValueW(key, i, name, len, nullptr, nullptr, nullptr, nullptr);
-    });
+    // SYSTEM_HANDLE_INFORMATION_EX (64): a count, a reserved word, then one entry per handle.
+    struct Entry { PVOID object; ULONG_PTR process, handle; ULONG access; USHORT trace, type; ULONG attributes, reserved; };
+    using Query = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+    static const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtQuerySystemInformation")));
+    std::vector<ULONG_PTR> buffer(1 << 16);
+    while (query(64, buffer.data(), ULONG(buffer.size() * sizeof(ULONG_PTR)), nullptr) == NTSTATUS(0xC0000004))
+        buffer.resize(buffer.size() * 2);  // STATUS_INFO_LENGTH_MISMATCH
+    const auto* entries = reinterpret_cast<const Entry*>(buffer.data() + 2);
+    return std::count_if(entries, entries + buffer[0], [](const Entry& e) { return e.process == GetCurrentProcessId(); });
+}
+
+}  // namespace
+
+LeakCheck::LeakCheck() : m_handles(ProcessHandles()) {}
+
+LeakCheck::~LeakCheck()
+{
+    if (!m_ignoreHandles)
+        EXPECT_EQ(m_handles, ProcessHandles()) << "handles leaked by the test";
+    HMODULE module = GetModuleHandleW(L"KalvoraAdminUser.dll");
+    FARPROC canUnload = module ? GetProcAddress(module, "DllCanUnloadNow") : nullptr;
+    EXPECT_TRUE(!canUnload || reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(canUnload))() == S_OK)
+        << "objects or locks of the module still alive";
 }
 
 }  // namespace kalvora::test

@@ -1,123 +1,99 @@
-// TestSupport.h: helpers shared by the GoogleTest suites: COM set-up, the
-// event file written by OSUtilities.dll, and registry fixtures.
+// TestSupport.h: helpers shared by the GoogleTest suites: late-bound calls,
+// the event file written by OSUtilities.dll, registry fixtures, leak checks.
 #pragma once
 
 #include <windows.h>
 #include <ole2.h>
 #include <wrl/client.h>
 
-#include <optional>
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "KalvoraAdminUser_h.h"
+#include "module/BStr.h"
 #include "module/RegKey.h"
 
 namespace kalvora::test {
 
 using Microsoft::WRL::ComPtr;
+using Texts = std::vector<std::wstring>;
 
-// Path of a file in the build folder, in Windows form.
-std::wstring BuildPath(const wchar_t* fileName);
+std::wstring BuildPath(const wchar_t* fileName);  // a file of the build folder, in Windows form
+inline BStr B(const wchar_t* text) { return BStr(text ? SysAllocString(text) : nullptr); }  // null: a null BSTR
+inline BStr B(const std::wstring& text) { return BStr(SysAllocStringLen(text.data(), UINT(text.size()))); }
+std::wstring Str(BSTR text);  // the whole text; "<null>" for a null BSTR
+Texts Split(const std::wstring& text, wchar_t separator);
+std::wstring Join(const Texts& parts, const wchar_t* separator);
+template <class T>
+ComPtr<T> Create(REFCLSID clsid)
+{
+    ComPtr<T> object;
+    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T), &object);
+    return object;
+}
 
-// ---- events -------------------------------------------------------------------
+// Calls a member by name through IDispatch, as a script does: "Member|arg|..."
+// calls a method or reads a property, "Property=value" writes one; the
+// argument <null> is a null string. The outcome as text: the value ("" for
+// none, "<null>" for a null string, "{Name}" for an object), or the failure
+// ("!E_FAIL", "!0x80070103").
+std::wstring Call(IUnknown* object, const std::wstring& call);
+// Each row: a call and its outcome.
+void ExpectCalls(IUnknown* object, const std::vector<std::pair<std::wstring, std::wstring>>& rows);
 
-struct EventRecord {
-    int type = 0;
-    unsigned long id = 0;
-    int line = 0;
-    std::wstring file;
-    bool hasText = false;
-    std::wstring text;
-};
-
-// Points OSUtilities' event file at a fresh temporary file for the lifetime
-// of the object, and reads back what the module reported.
-class EventCapture {
-public:
-    EventCapture();
-    ~EventCapture();
-    EventCapture(const EventCapture&) = delete;
-    EventCapture& operator=(const EventCapture&) = delete;
-
-    std::vector<EventRecord> Read() const;
-    void Clear();
-    const std::wstring& Path() const { return m_path; }
-
-private:
-    std::wstring m_path;
-    std::optional<std::wstring> m_previous;
-};
-
-// Parses one line of the event file; false when it is malformed.
-bool ParseEventLine(const std::string& utf8Line, EventRecord& out);
-
-// ---- registry -----------------------------------------------------------------
-// Keys under HKEY_LOCAL_MACHINE are reached in the module's store view (the
-// 32-bit one); the other roots in the test's own view.
-REGSAM View(HKEY root);
-
-
-// Deletes a key with its whole subtree; a missing key is fine.
-void DeleteTree(HKEY root, const std::wstring& path);
+// Registry fixtures. Keys under HKEY_LOCAL_MACHINE are reached in the
+// module's store view (the 32-bit one), the other roots in the test's own.
+void DeleteTree(HKEY root, const std::wstring& path);  // a missing key is fine
 bool KeyExists(HKEY root, const std::wstring& path);
-// Creates the key where missing and writes a REG_SZ value (with its terminator).
+void CreateKey(HKEY root, const std::wstring& path);
+void SetRaw(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD size);
 void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value);
-// Writes raw bytes under any type.
-void SetRaw(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data,
-            DWORD size);
-// Reads a value's raw bytes; nullopt when the value or key is missing.
-std::optional<std::vector<BYTE>> GetRaw(HKEY root, const std::wstring& path, const wchar_t* name,
-                                        DWORD* type = nullptr);
-// A REG_SZ-style value as text (up to the first NUL or the end of the data).
-std::optional<std::wstring> GetString(HKEY root, const std::wstring& path, const wchar_t* name);
-// Gives a key (created where missing) the access list `sddl` (SDDL text) while
-// the object lives, then full access to everyone again. Throws when the list
-// cannot be set.
-class KeyAccess {
+// A value as UTF-16 text of its whole stored length (a terminator shows);
+// "<missing>" when it does not exist.
+std::wstring GetStored(HKEY root, const std::wstring& path, const wchar_t* name, DWORD* type = nullptr);
+Texts Names(HKEY root, const std::wstring& path, bool values);  // of the subkeys, or of the values
+
+// Gives a key (created where missing) the access list `sddl` until the
+// result goes, then full access to everyone again.
+std::shared_ptr<void> Restrict(HKEY root, const std::wstring& path, const wchar_t* sddl);
+
+// Held for the whole of a test: at its end the process holds no more
+// handles than at its start (counted in the system's handle list: Wine's
+// GetProcessHandleCount answers 0), and the module no objects or locks
+// (DllCanUnloadNow answers S_OK).
+class LeakCheck {
 public:
-    KeyAccess(HKEY root, std::wstring path, const wchar_t* sddl);
-    ~KeyAccess();
-    KeyAccess(const KeyAccess&) = delete;
-    KeyAccess& operator=(const KeyAccess&) = delete;
+    LeakCheck();
+    ~LeakCheck();
+    // For a test in which the platform keeps handles of its own (Wine does
+    // for a failed activation, and 64-bit Wine in type-library registration).
+    void IgnoreHandles() { m_ignoreHandles = true; }
 
 private:
-    HKEY m_root;
+    size_t m_handles;
+    bool m_ignoreHandles = false;
+};
+
+// Base of the suites that drive the module: OSUtilities' event file points
+// at a fresh file, every event is checked, and nothing is leaked at the end.
+class ModuleTest : public testing::Test {
+protected:
+    ModuleTest();
+    ~ModuleTest() override;
+    void TearDown() override { ExpectEvents({}); }
+    // The events since the last check, each as "id text" (escapes kept, \0
+    // for no text), all of type 1 and from the source file `file_`. The
+    // source line is no contract.
+    void ExpectEvents(Texts events);
+
+    LeakCheck leaks_;
+    std::wstring file_;
+
+private:
     std::wstring m_path;
 };
-
-std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path);
-std::vector<std::wstring> ValueNames(HKEY root, const std::wstring& path);
-
-// ---- strings ------------------------------------------------------------------
-
-// An owned BSTR for test code.
-class Bstr {
-public:
-    Bstr() = default;
-    explicit Bstr(const wchar_t* text) : m_str(text ? SysAllocString(text) : nullptr) {}
-    Bstr(const wchar_t* text, UINT length) : m_str(SysAllocStringLen(text, length)) {}
-    ~Bstr() { SysFreeString(m_str); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    Bstr(Bstr&& o) noexcept : m_str(o.m_str) { o.m_str = nullptr; }
-
-    BSTR get() const { return m_str; }
-    BSTR* put()
-    {
-        SysFreeString(m_str);
-        m_str = nullptr;
-        return &m_str;
-    }
-    bool isNull() const { return m_str == nullptr; }
-    UINT length() const { return SysStringLen(m_str); }
-    std::wstring str() const { return m_str ? std::wstring(m_str, SysStringLen(m_str)) : std::wstring(); }
-
-private:
-    BSTR m_str = nullptr;
-};
-
-// Text for assertion messages.
-std::string Narrow(const std::wstring& text);
 
 }  // namespace kalvora::test

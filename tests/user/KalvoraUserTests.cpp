@@ -1,99 +1,79 @@
-// The user object: property rules, null against empty strings, pointer checks.
+// The user object: its string properties, null against empty, pointer checks.
 #include <gtest/gtest.h>
 
 #include "support/TestSupport.h"
 
+using namespace kalvora;
 using namespace kalvora::test;
+using namespace std::string_literals;
 
 namespace {
 
-// The validated string properties, and Mailbox last, which is not validated.
-#define KALVORA_PROPERTY(P) {#P, &IKalvoraUser::get_##P, &IKalvoraUser::put_##P}
-const struct StringProperty {
-    const char* name;
-    HRESULT (STDMETHODCALLTYPE IKalvoraUser::*get)(BSTR*);
-    HRESULT (STDMETHODCALLTYPE IKalvoraUser::*put)(BSTR);
-} kProperties[] = {
-    KALVORA_PROPERTY(Computer),    KALVORA_PROPERTY(MyComputer), KALVORA_PROPERTY(MyDesktop),
-    KALVORA_PROPERTY(MyDocuments), KALVORA_PROPERTY(MyFavorites), KALVORA_PROPERTY(MyNetwork),
-    KALVORA_PROPERTY(MyRecent),    KALVORA_PROPERTY(Name),       KALVORA_PROPERTY(SecurityLevel),
-    KALVORA_PROPERTY(Mailbox),
-};
-const StringProperty& kMailbox = kProperties[9];
-const std::vector<StringProperty> kChecked(std::begin(kProperties), std::end(kProperties) - 1);
+// The checked string properties, then Mailbox, which checks nothing.
+const Texts kProperties = {L"Computer",    L"MyComputer", L"MyDesktop", L"MyDocuments",   L"MyFavorites",
+                           L"MyNetwork",   L"MyRecent",   L"Name",      L"SecurityLevel", L"Mailbox"};
 
-class User : public testing::Test {
+class User : public ModuleTest {
 protected:
-    void SetUp() override
+    // Every property as "Name=value", IsNetwork last.
+    std::wstring All()
     {
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_ALL, IID_IKalvoraUser, &user_));
+        Texts all;
+        for (const std::wstring& p : kProperties)
+            all.push_back(p + L"=" + Call(user_.Get(), p));
+        return Join(all, L",") + L",IsNetwork=" + Call(user_.Get(), L"IsNetwork");
     }
-    Bstr Get(const StringProperty& p)
+    // Each property holding `value`, Mailbox `mailbox` (a null one reads as empty through late binding).
+    static std::wstring With(const std::wstring& value, const std::wstring& mailbox)
     {
-        Bstr out;
-        EXPECT_EQ(S_OK, (user_.Get()->*p.get)(out.put())) << p.name;
-        return out;
+        Texts all;
+        for (const std::wstring& p : kProperties)
+            all.push_back(p + L"=" + (p == L"Mailbox" ? mailbox : value));
+        return Join(all, L",") + L",IsNetwork=0";
     }
-    HRESULT Put(const StringProperty& p, BSTR value) { return (user_.Get()->*p.put)(value); }
-    ComPtr<IKalvoraUser> user_;
+    ComPtr<IKalvoraUser> user_ = Create<IKalvoraUser>(CLSID_KalvoraUser);
 };
 
-TEST_F(User, NewObjectHoldsEmptyStringsAndNullMailbox)
+TEST_F(User, StringsStartEmptyAndTakeCopiesUpToTheirFirstNul)
 {
-    for (const auto& p : kProperties) {
-        Bstr v = Get(p);
-        EXPECT_EQ(&p == &kMailbox, v.isNull()) << p.name;  // the others are allocated empty strings
-        EXPECT_EQ(0u, v.length()) << p.name;
-    }
-    LONG net = 123;
-    EXPECT_EQ(S_OK, user_->get_IsNetwork(&net));
-    EXPECT_EQ(0, net);
+    EXPECT_EQ(With(L"", L""), All());
+    Texts own;  // each keeps its own value
+    for (const std::wstring& p : kProperties)
+        EXPECT_EQ(L"", Call(user_.Get(), own.emplace_back(p + L"=" + p)));
+    EXPECT_EQ(Join(own, L",") + L",IsNetwork=0", All());
+    for (const std::wstring& p : kProperties)
+        EXPECT_EQ(L"", Call(user_.Get(), p + L"=ab\0cd"s));
+    EXPECT_EQ(With(L"ab", L"ab"), All());
+    // Only Mailbox takes a null string; the others refuse it and keep their value.
+    for (const std::wstring& p : kProperties)
+        EXPECT_EQ(p == L"Mailbox" ? L"" : L"!E_INVALIDARG", Call(user_.Get(), p + L"=<null>"));
+    EXPECT_EQ(With(L"ab", L""), All());
+    // Through the function table: each get returns a new string, and only
+    // Mailbox starts null and takes null.
+    BStr a, b, c;
+    ComPtr<IKalvoraUser> fresh = Create<IKalvoraUser>(CLSID_KalvoraUser);
+    ASSERT_EQ(S_OK, user_->get_Name(a.Put()));
+    ASSERT_EQ(S_OK, user_->get_Name(b.Put()));
+    EXPECT_NE(a.Get(), b.Get());
+    EXPECT_EQ(std::pair(S_OK, S_OK), std::pair(fresh->get_Mailbox(a.Put()), fresh->get_Computer(b.Put())));
+    EXPECT_EQ(S_OK, user_->get_Mailbox(c.Put()));
+    EXPECT_TRUE(!a.Get() && b.Get() && !b.Length() && !c.Get());
 }
 
-TEST_F(User, StringPropertiesCopyUpToTheFirstNulIntoNewStrings)
+TEST_F(User, CheckedAccessorsRefuseBadPointersAndKeepTheirValues)
 {
-    const wchar_t text[] = {L'a', L'b', L'\0', L'c', L'd'};
-    Bstr withNul(text, 5), empty(L"");
-    for (const auto& p : kProperties) {
-        ASSERT_EQ(S_OK, Put(p, withNul.get())) << p.name;
-        Bstr a = Get(p), b = Get(p);
-        EXPECT_EQ(L"ab", a.str()) << p.name;
-        EXPECT_NE(a.get(), b.get()) << p.name;  // each get returns a new string
-        EXPECT_EQ(S_OK, Put(p, empty.get())) << p.name;
-        EXPECT_FALSE(Get(p).isNull()) << p.name;
-        EXPECT_EQ(0u, Get(p).length()) << p.name;
-    }
-    // Each property keeps its own value.
-    for (const auto& p : kProperties)
-        ASSERT_EQ(S_OK, Put(p, Bstr(std::wstring(p.name, p.name + strlen(p.name)).c_str()).get()));
-    for (const auto& p : kProperties)
-        EXPECT_EQ(Narrow(Get(p).str()), p.name);
-    // Only Mailbox takes null.
-    EXPECT_EQ(S_OK, Put(kMailbox, nullptr));
-    EXPECT_TRUE(Get(kMailbox).isNull());
-}
-
-TEST_F(User, CheckedAccessorsRefuseBadPointersAndKeepTheValue)
-{
-    // Unreadable strings: null, an unmapped page, a small integer.
+    // An unreadable string, a small integer; an unwritable slot for a get, and null.
     void* page = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS);
-    // An unwritable slot for a get.
     auto* slot = static_cast<BSTR*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    ASSERT_TRUE(page && slot);
-    const BSTR junk = reinterpret_cast<BSTR>(static_cast<INT_PTR>(0x5A5A5A5A));
-    *slot = junk;
+    *slot = reinterpret_cast<BSTR>(static_cast<INT_PTR>(0x5A5A5A5A));
     DWORD old = 0;
-    ASSERT_TRUE(VirtualProtect(slot, 4096, PAGE_READONLY, &old));
-    Bstr kept(L"kept");
-    for (const auto& p : kChecked) {
-        ASSERT_EQ(S_OK, Put(p, kept.get()));
-        for (BSTR bad : {BSTR(nullptr), static_cast<BSTR>(page), reinterpret_cast<BSTR>(INT_PTR(16))})
-            EXPECT_EQ(E_INVALIDARG, Put(p, bad)) << p.name;
-        EXPECT_EQ(E_INVALIDARG, (user_.Get()->*p.get)(slot)) << p.name;
-        EXPECT_EQ(E_INVALIDARG, (user_.Get()->*p.get)(nullptr)) << p.name;
-        EXPECT_EQ(L"kept", Get(p).str()) << p.name;
-    }
-    EXPECT_EQ(junk, *slot);
+    ASSERT_TRUE(page && slot && VirtualProtect(slot, 4096, PAGE_READONLY, &old));
+    ASSERT_EQ(S_OK, user_->put_SecurityLevel(B(L"kept").Get()));
+    for (BSTR bad : {static_cast<BSTR>(page), reinterpret_cast<BSTR>(INT_PTR(16))})
+        EXPECT_EQ(E_INVALIDARG, user_->put_SecurityLevel(bad));
+    EXPECT_EQ(std::pair(E_INVALIDARG, E_INVALIDARG), std::pair(user_->get_Name(slot), user_->get_MyRecent(nullptr)));
+    EXPECT_EQ(reinterpret_cast<BSTR>(static_cast<INT_PTR>(0x5A5A5A5A)), *slot);
+    EXPECT_EQ(L"kept", Call(user_.Get(), L"SecurityLevel"));
     VirtualFree(page, 0, MEM_RELEASE);
     VirtualFree(slot, 0, MEM_RELEASE);
 }
@@ -101,18 +81,14 @@ TEST_F(User, CheckedAccessorsRefuseBadPointersAndKeepTheValue)
 TEST_F(User, WriteToRegistryFailsAndPopulateWithoutComputerChangesNothing)
 {
     const std::wstring users = L"SOFTWARE\\Vantrope\\ORVE\\TAV\\Users";
-    const auto before = SubkeyNames(HKEY_LOCAL_MACHINE, users);
-    for (int i = 1; i < 9; ++i)  // all but Computer and Mailbox
-        ASSERT_EQ(S_OK, Put(kProperties[i], Bstr(L"value").get()));
-    EXPECT_EQ(E_FAIL, user_->WriteToRegistry());
-    EXPECT_EQ(E_FAIL, user_->WriteToRegistry());
-    EXPECT_EQ(before, SubkeyNames(HKEY_LOCAL_MACHINE, users));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, users + L"\\value"));
-
-    EXPECT_EQ(S_OK, user_->PopulateMyComputer());  // Computer is empty
-    for (int i = 0; i < 10; ++i)
-        EXPECT_EQ(i == 0 || i == 9 ? L"" : L"value", Get(kProperties[i]).str()) << kProperties[i].name;
-    EXPECT_TRUE(Get(kMailbox).isNull());
+    const Texts before = Names(HKEY_LOCAL_MACHINE, users, false);
+    for (const std::wstring& p : kProperties)
+        Call(user_.Get(), p + L"=value");
+    ExpectCalls(user_.Get(), {{L"Computer=", L""}, {L"IsNetwork=-7", L""}, {L"WriteToRegistry", L"!E_FAIL"},
+                              {L"PopulateMyComputer", L""}});
+    EXPECT_EQ(before, Names(HKEY_LOCAL_MACHINE, users, false));
+    std::wstring expected = With(L"value", L"value");
+    EXPECT_EQ(expected.replace(0, 14, L"Computer=").replace(expected.size() - 1, 1, L"-7"), All());
 }
 
 }  // namespace

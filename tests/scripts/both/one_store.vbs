@@ -1,14 +1,15 @@
 ' one_store.vbs STEP: the 32-bit and the 64-bit DLL share one store of users
-' and shares. Run in one 64-bit prefix where both are registered:
+' and shares, in one 64-bit prefix where both are registered:
 '   seed (32-bit): a user key and a share, as the 32-bit console leaves them;
 '   swap (64-bit): sees both, removes the user, publishes a second share;
 '   check (32-bit): sees what the 64-bit script did.
 Option Explicit
-Dim failures, shell, users, store, step, listed, i, arch
+Dim failures, users, store, step, arch, shares, i
 failures = 0
-Set shell = CreateObject("WScript.Shell")
 step = WScript.Arguments(0)
-arch = shell.Environment("PROCESS")("PROCESSOR_ARCHITECTURE")
+arch = CreateObject("WScript.Shell").Environment("PROCESS")("PROCESSOR_ARCHITECTURE")
+Set users = CreateObject("KalvoraAdminUser.EnumKalvoraUser")
+Set store = CreateObject("KalvoraAdminUser.KalvoraShares")
 
 Sub CheckEq(actual, expected, what)
     If actual <> expected Then
@@ -17,34 +18,19 @@ Sub CheckEq(actual, expected, what)
     End If
 End Sub
 
-Function Shares()
-    Dim n, k
-    n = store.GetShareCount("Both")
-    For k = 0 To n - 1 : Shares = Shares & store.GetShareName(k) & "|" : Next
-End Function
-
-Set users = CreateObject("KalvoraAdminUser.EnumKalvoraUser")
-Set store = CreateObject("KalvoraAdminUser.KalvoraShares")
-Select Case step
-Case "seed"
-    CheckEq arch, "x86", "runs as a 32-bit process"
-    CheckEq users.GetCount(), 0, "no users yet"
-    shell.RegWrite "HKLM\SOFTWARE\Vantrope\ORVE\TAV\Users\both-a\Computer", "PC32", "REG_SZ"
+If step = "seed" Then
+    CheckEq arch & users.GetCount(), "x860", "a 32-bit process, no users yet"
+    CreateObject("WScript.Shell").RegWrite "HKLM\SOFTWARE\Vantrope\ORVE\TAV\Users\both-a\Computer", "PC32", "REG_SZ"
     CheckEq store.PutShare("Both", "From32", "\\srv\from32", "", "", ""), 0, "share published"
-Case "swap"
-    CheckEq arch, "AMD64", "runs as a 64-bit process"
-    CheckEq users.GetCount(), 1, "users seen"
-    CheckEq users.Item("both-a").Computer, "PC32", "the user of the 32-bit console"
-    CheckEq Shares(), "From32 - [\\srv\from32]|", "shares seen"
+ElseIf step = "swap" Then
+    CheckEq arch & users.GetCount() & users.Item("both-a").Computer, "AMD641PC32", "a 64-bit process sees the user"
     users.Remove "both-a"
     CheckEq store.PutShare("Both", "From64", "\\srv\from64", "", "", ""), 0, "share published"
-Case "check"
-    CheckEq arch, "x86", "runs as a 32-bit process"
-    CheckEq users.GetCount(), 0, "the user removed by the 64-bit DLL"
-    CheckEq Shares(), "From32 - [\\srv\from32]|From64 - [\\srv\from64]|", "shares seen"
-Case Else
-    CheckEq step, "seed, swap or check", "step"
-End Select
+End If
+For i = 0 To store.GetShareCount("Both") - 1 : shares = shares & store.GetShareName(i) & "|" : Next
+If step = "swap" Then CheckEq shares, "From32 - [\\srv\from32]|From64 - [\\srv\from64]|", "shares seen"
+If step = "check" Then CheckEq arch & users.GetCount() & shares, "x860From32 - [\\srv\from32]|From64 - [\\srv\from64]|", _
+    "a 32-bit process sees what the 64-bit one did"
 
 If failures = 0 Then WScript.Echo "SCRIPT PASSED"
 WScript.Quit failures
