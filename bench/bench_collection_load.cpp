@@ -20,6 +20,7 @@
 
 #include "BenchClock.h"
 #include "KalvoraAdminUser_h.h"
+#include "module/RegKey.h"
 #include "module/Text.h"
 
 namespace {
@@ -41,7 +42,12 @@ bool Check(LONG err, const char* what)
 
 bool DeleteUsers()
 {
-    LONG err = RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vantrope\\ORVE\\TAV\\Users");
+    HKEY parent;  // in the store's registry view, as the module reads it
+    LONG err = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vantrope\\ORVE\\TAV", 0, KEY_ALL_ACCESS | kalvora::kStoreView, &parent);
+    if (err == ERROR_SUCCESS) {
+        err = RegDeleteTreeW(parent, L"Users");
+        RegCloseKey(parent);
+    }
     return err == ERROR_FILE_NOT_FOUND || Check(err, "RegDeleteTree");
 }
 
@@ -55,7 +61,7 @@ bool Seed(DWORD n)
         std::swprintf(name, 32, L"user%06lu", static_cast<unsigned long>(i));
         std::wstring path = std::wstring(kUsersKey) + name;
         HKEY key;
-        if (!Check(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+        if (!Check(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE | kalvora::kStoreView, nullptr, &key,
                                    nullptr),
                    "RegCreateKeyEx"))
             return false;
@@ -92,12 +98,12 @@ double RunBaseline(std::vector<IKalvoraUser*>& users, bool withPuts)
 
     const double start = Now();
     HKEY created;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUsersKey, 0, nullptr, 0, KEY_WRITE, nullptr, &created, nullptr) !=
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUsersKey, 0, nullptr, 0, KEY_WRITE | kalvora::kStoreView, nullptr, &created, nullptr) !=
         ERROR_SUCCESS)
         return -1;
     RegCloseKey(created);
     HKEY root;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUsersKey, 0, KEY_READ, &root) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUsersKey, 0, KEY_READ | kalvora::kStoreView, &root) != ERROR_SUCCESS)
         return -1;
     DWORD count = 0;
     RegQueryInfoKeyW(root, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -124,7 +130,7 @@ double RunBaseline(std::vector<IKalvoraUser*>& users, bool withPuts)
         }
         std::wmemcpy(path + prefix, name, length + 1);
         HKEY key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | kalvora::kStoreView, &key) != ERROR_SUCCESS) {
             ok = false;
             break;
         }

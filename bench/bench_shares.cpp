@@ -23,6 +23,7 @@
 
 #include "BenchClock.h"
 #include "KalvoraAdminUser_h.h"
+#include "module/RegKey.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -31,6 +32,17 @@ namespace {
 const wchar_t kGroup[] = L"bench_shares";
 const wchar_t kGroupKey[] = L"Software\\Kalvora\\Ostrel\\2.0\\shares\\bench_shares";
 constexpr int kShares = 10000;
+
+// Deletes the group in the store's registry view, as the module reads it.
+void DeleteGroup()
+{
+    HKEY shares;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Kalvora\\Ostrel\\2.0\\shares", 0,
+                      KEY_ALL_ACCESS | kalvora::kStoreView, &shares) == ERROR_SUCCESS) {
+        RegDeleteTreeW(shares, kGroup);
+        RegCloseKey(shares);
+    }
+}
 
 double Median(std::vector<double> v)
 {
@@ -41,9 +53,9 @@ double Median(std::vector<double> v)
 
 bool FillGroup()
 {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kGroupKey);
+    DeleteGroup();
     HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kGroupKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kGroupKey, 0, nullptr, 0, KEY_ALL_ACCESS | kalvora::kStoreView, nullptr, &key, nullptr))
         return false;
     bool ok = true;
     for (int i = 0; i < kShares && ok; ++i) {
@@ -67,7 +79,7 @@ long BareEnumeration()
 {
     HKEY key;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kGroupKey, 0, const_cast<LPWSTR>(L""), REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, &key, nullptr))
+                        KEY_ALL_ACCESS | kalvora::kStoreView, nullptr, &key, nullptr))
         return -1;
     wchar_t name[520];
     BYTE data[520];
@@ -177,7 +189,7 @@ int main(int argc, char** argv)
             std::printf("ratio GetShareName/copy : %8.2f\n", n / c);
         }
     }
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kGroupKey);
+    DeleteGroup();
     CoUninitialize();
     return rc;
 }

@@ -1,17 +1,22 @@
 // EnumKalvoraUser.cpp: the user collection: its load from the registry, its
-// list protocol, and the removal of user keys.
+// list protocol, the removal of user keys, adding users one at a time or from
+// the console's import file, and checking a new user's name and computer.
 #include "collection/EnumKalvoraUser.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <new>
 #include <utility>
 
+#include "collection/ImportRecord.h"
 #include "diag/ReportEvent.h"
 #include "module/BStr.h"
 #include "module/Module.h"
 #include "module/RegKey.h"
+#include "module/Resource.h"
 #include "module/Text.h"
+#include "user/KalvoraUser.h"
 
 namespace kalvora {
 
@@ -354,17 +359,209 @@ STDMETHODIMP CEnumKalvoraUser::ClearKeys()
     }
 }
 
-STDMETHODIMP CEnumKalvoraUser::AddUser(BSTR, BSTR, BSTR, LONG) { ModuleStateGuard guard; return E_NOTIMPL; }
 STDMETHODIMP CEnumKalvoraUser::GetDomainUserCount(BSTR, LONG*) { ModuleStateGuard guard; return E_NOTIMPL; }
 STDMETHODIMP CEnumKalvoraUser::GetDomainUserName(LONG, BSTR*) { ModuleStateGuard guard; return E_NOTIMPL; }
-STDMETHODIMP CEnumKalvoraUser::CheckComputer(BSTR, BSTR, LONG*) { ModuleStateGuard guard; return E_NOTIMPL; }
 STDMETHODIMP CEnumKalvoraUser::GetUserGroupCount(LONG*) { ModuleStateGuard guard; return E_NOTIMPL; }
 STDMETHODIMP CEnumKalvoraUser::GetUserGroupName(LONG, BSTR*) { ModuleStateGuard guard; return E_NOTIMPL; }
-STDMETHODIMP CEnumKalvoraUser::ImportFile(BSTR, LONG*) { ModuleStateGuard guard; return E_NOTIMPL; }
-STDMETHODIMP CEnumKalvoraUser::AddUserDB(VARIANT, VARIANT, VARIANT, VARIANT, VARIANT, VARIANT, VARIANT, VARIANT)
+// ---- adding users, the import file and the computer check ----------------------
+
+
+namespace {
+
+// The UNC form of a computer name, keeping a null name null.
+BStr UncCopy(BSTR computer)
+{
+    if (!computer)
+        return BStr();
+    return BStr::Of(UncComputer(std::wstring_view(computer, SysStringLen(computer))));
+}
+
+// Equal as whole texts, letter case significant; a null text is the empty one.
+bool SameText(BSTR a, BSTR b) noexcept
+{
+    const UINT n = SysStringLen(a);
+    return n == SysStringLen(b) && (n == 0 || std::memcmp(a, b, n * sizeof(OLECHAR)) == 0);
+}
+
+// The text of an argument of AddUserDB: the variant it refers to, converted
+// to a string. Late-bound callers pass variables by reference; anything else
+// is refused (E_INVALIDARG), as is a value without a string form.
+HRESULT ArgumentText(const VARIANT& arg, BStr& text) noexcept
+{
+    if (arg.vt != (VT_BYREF | VT_VARIANT) || !arg.pvarVal)
+        return E_INVALIDARG;
+    VARIANT copy;
+    VariantInit(&copy);
+    HRESULT hr = VariantChangeType(&copy, arg.pvarVal, 0, VT_BSTR);
+    if (SUCCEEDED(hr))
+        text.Reset(copy.bstrVal);
+    else
+        VariantClear(&copy);
+    return hr;
+}
+
+// Closes a file handle when it goes.
+struct FileHandle {
+    HANDLE handle;
+    ~FileHandle()
+    {
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+    }
+};
+
+}  // namespace
+
+STDMETHODIMP CEnumKalvoraUser::AddUser(BSTR Name, BSTR Mailbox, BSTR Computer, LONG bNetwork)
 {
     ModuleStateGuard guard;
-    return E_NOTIMPL;
+    try {
+        BStr computer = UncCopy(Computer);
+        IKalvoraUser* user = nullptr;
+        HRESULT hr = CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_ALL, IID_IKalvoraUser,
+                                      reinterpret_cast<void**>(&user));
+        if (FAILED(hr) || !user) {
+            KALVORA_REPORT(L"CoCreateInstace for IKalvoraUser failed");
+            return FAILED(hr) ? hr : E_FAIL;  // no user to fill, write or add
+        }
+        // The results of the puts are not examined: a null name or computer is
+        // refused there, and the property keeps its initial value.
+        user->put_Name(Name);
+        user->put_Computer(computer.Get());
+        user->put_IsNetwork(bNetwork);
+        user->put_Mailbox(Mailbox);
+        std::wstring security;
+        if (LoadResourceString(IDS_SECURITY_DEFAULT, security))
+            user->put_SecurityLevel(BStr::Of(security).Get());
+        if (FAILED(user->PopulateMyComputer()))
+            KALVORA_REPORT(FormatText(L"Error Writing My Computer Configuration: user: (%s),computer: (%s)",
+                                      {Name, computer.Get()}).c_str());
+        hr = user->WriteToRegistry();
+        if (FAILED(hr))
+            KALVORA_REPORT(FormatText(L"Error WriteToRegistry: user: (%s)", {Name}).c_str());
+        HRESULT added = Add(user);
+        user->Release();
+        return SUCCEEDED(added) ? hr : added;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDMETHODIMP CEnumKalvoraUser::AddUserDB(VARIANT user, VARIANT comp, VARIANT myComp, VARIANT myDesk, VARIANT myDoc,
+                                         VARIANT myFav, VARIANT networkEnable, VARIANT security)
+{
+    ModuleStateGuard guard;
+    // Every argument is converted first: a refused one adds nothing.
+    const VARIANT* args[] = {&user, &comp, &myComp, &myDesk, &myDoc, &myFav, &networkEnable, &security};
+    BStr text[8];
+    for (int i = 0; i < 8; ++i) {
+        if (HRESULT hr = ArgumentText(*args[i], text[i]); FAILED(hr))
+            return hr;
+    }
+    const LONG network = SameText(text[6].Get(), BStr::Of(L"true").Get()) ? 1 : 0;
+
+    IKalvoraUser* created = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_ALL, IID_IKalvoraUser,
+                                  reinterpret_cast<void**>(&created));
+    if (FAILED(hr) || !created) {
+        KALVORA_REPORT(L"CoCreateInstace for IKalvoraUser failed");
+        return FAILED(hr) ? hr : E_FAIL;
+    }
+    created->put_Name(text[0].Get());
+    created->put_Computer(text[1].Get());  // as given: no UNC prefix
+    created->put_IsNetwork(network);
+    created->put_SecurityLevel(text[7].Get());
+    created->put_MyComputer(text[2].Get());
+    created->put_MyDesktop(text[3].Get());
+    created->put_MyDocuments(text[4].Get());
+    created->put_MyFavorites(text[5].Get());
+    hr = created->WriteToRegistry();  // not reported here
+    HRESULT added = Add(created);
+    created->Release();
+    return SUCCEEDED(added) ? hr : added;
+}
+
+STDMETHODIMP CEnumKalvoraUser::ImportFile(BSTR ImportFile, LONG* Check)
+{
+    ModuleStateGuard guard;
+    if (!Check)
+        return E_POINTER;
+    FileHandle file{ImportFile && *ImportFile
+                        ? CreateFileW(ImportFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
+                        : INVALID_HANDLE_VALUE};
+    if (file.handle == INVALID_HANDLE_VALUE) {
+        *Check = -2;
+        return S_OK;
+    }
+    try {
+        // Single-byte text, widened byte by byte. A line ends at a line feed, a
+        // carriage return right before it going with it; the first line is the
+        // heading. Lines may have any length.
+        LONG lines = 0;
+        std::wstring line;
+        auto record = [&](bool lineFeed) {
+            if (lineFeed && !line.empty() && line.back() == L'\r')
+                line.pop_back();
+            if (lines++ > 0) {
+                const ImportRecord r = CutImportRecord(line);
+                AddUser(BStr::Of(r.user).Get(), BStr::Empty().Get(), BStr::Of(r.computer).Get(), 1);
+            }
+            line.clear();
+        };
+        char chunk[65536];
+        DWORD got = 0;
+        // A read error ends the file there: the records before it stay handled.
+        while (ReadFile(file.handle, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+            for (DWORD i = 0; i < got; ++i) {
+                if (chunk[i] == '\n')
+                    record(true);
+                else
+                    line.push_back(static_cast<wchar_t>(static_cast<unsigned char>(chunk[i])));
+            }
+        }
+        if (!line.empty())
+            record(false);  // the last line needs no line feed
+        *Check = lines == 0 ? -1 : lines - 1;
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDMETHODIMP CEnumKalvoraUser::CheckComputer(BSTR bsName, BSTR bsCompName, LONG* Check)
+{
+    ModuleStateGuard guard;
+    if (!Check)
+        return E_POINTER;
+    try {
+        LONG answer = 0;
+        // Empty means a string of length 0; a null one is not empty, and then
+        // matches a user whose name is empty.
+        if (bsName && SysStringLen(bsName) == 0) {
+            answer = -1;
+        } else {
+            for (std::size_t i = 0; i < m_users.Size(); ++i) {
+                IKalvoraUser* user = m_users.At(i);
+                BStr name;
+                if (!user || FAILED(user->get_Name(name.Put())) || !SameText(name.Get(), bsName))
+                    continue;
+                KALVORA_REPORT(FormatText(L"Add User. (%s), allready exists", {bsName}).c_str());
+                answer = -2;  // every matching entry reports once
+            }
+        }
+        if (bsCompName && SysStringLen(bsCompName) == 0) {
+            *Check = answer - 4;
+            return S_OK;
+        }
+        BStr unc = UncCopy(bsCompName);
+        if (QueryComputer(unc.Get()) != 0)
+            answer -= 8;
+        *Check = answer;
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 }  // namespace kalvora

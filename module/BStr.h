@@ -5,6 +5,7 @@
 #include <oleauto.h>
 
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace kalvora {
@@ -28,6 +29,11 @@ public:
 
     // A new holder with an allocated empty string; null when out of memory.
     static BStr Empty() noexcept { return BStr(SysAllocStringLen(nullptr, 0)); }
+    // A new holder with a copy of text (its whole length); null when out of memory.
+    static BStr Of(std::wstring_view text) noexcept
+    {
+        return BStr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    }
 
     BSTR Get() const noexcept { return m_str; }
     bool IsNull() const noexcept { return m_str == nullptr; }

@@ -95,13 +95,15 @@ kalvora_register() {
 }
 
 # Boots the template prefix of bitness $1 that every test of that bitness
-# copies, and registers the module there. A 64-bit template notes whether
-# the 32-bit build is tested too: the test that has both DLLs share one
-# store then registers the 32-bit one in its own copy.
+# copies, and installs there the test doubles and the tests' copy of the
+# module beside them (tests/doubles/install.sh). A 64-bit template notes
+# whether the 32-bit build is tested too: the test that has both DLLs share
+# one store then registers the 32-bit one in its own copy.
 kalvora_prepare_test_prefix() {
     bits="$1" prefix="$2"
     kalvora_boot_prefix "$bits" "$prefix"
-    kalvora_register "$bits" "$(kalvora_build_dir "$bits")/KalvoraAdminUser.dll"
+    sh "$KALVORA_ROOT/tests/doubles/install.sh" "$bits" "$(kalvora_build_dir "$bits")" ||
+        kalvora_fail "could not install the test doubles in $prefix"
     if [ "$bits" = 64 ] && kalvora_selected 32; then
         touch "$prefix/.kalvora-with-32bit"
     fi

@@ -1,6 +1,8 @@
 // KalvoraUser.cpp: property accessors and methods of the user object.
 #include "user/KalvoraUser.h"
 
+#include <new>
+
 #include "module/Module.h"
 
 namespace kalvora {
@@ -93,8 +95,12 @@ STDMETHODIMP CKalvoraUser::PopulateMyComputer()
     ModuleStateGuard guard;
     if (m_computer.Length() == 0)
         return S_OK;
-    // Probing the computer's profile folders is not built yet: the folder
-    // properties keep their values.
+    try {
+        // Its outcome is not examined: an unreachable computer changes nothing.
+        PopulateProfileFolders(std::wstring(m_name.Get(), m_name.Length()),
+                               std::wstring(m_computer.Get(), m_computer.Length()));
+    } catch (const std::bad_alloc&) {
+    }
     return S_OK;
 }
 

@@ -1,12 +1,35 @@
 // KalvoraUser.h: CKalvoraUser, the in-memory configuration record of one user.
 #pragma once
 
+#include <string>
+
 #include "KalvoraAdminUser_h.h"
 #include "module/BStr.h"
 #include "module/ComBase.h"
 #include "module/Dispatch.h"
 
 namespace kalvora {
+
+// What the probe of a computer's system drive found.
+enum ProfileLayout {
+    LayoutNone = 0,                  // no system directory on any drive tried
+    LayoutWinnt = 1,                 // "winnt" at the root of a drive share
+    LayoutWindowsProfiles = 2,       // "windows", without "Documents and Settings"
+    LayoutDocumentsAndSettings = 3,  // "windows" and "Documents and Settings"
+};
+
+// The profile folder being resolved; added to the base id of the suffixes.
+enum ProfileFolder {
+    FolderDesktop = 0,
+    FolderMyComputer = 1,
+    FolderMyDocuments = 2,
+    FolderFavorites = 3,
+};
+
+// Asks the network for the resource information of a computer (\\name), as
+// both the profile probe and the computer check do: 0 when it answers, else
+// the platform's error. A null name is asked as such.
+DWORD QueryComputer(const wchar_t* uncComputer) noexcept;
 
 class CKalvoraUser : public ObjectRoot, public DispatchImpl<IKalvoraUser, &IID_IKalvoraUser> {
 public:
@@ -41,6 +64,17 @@ public:
 private:
     static HRESULT GetChecked(const BStr& field, BSTR* pVal) noexcept;
     static HRESULT PutChecked(BStr& field, BSTR newVal) noexcept;
+
+    // Finds the user's desktop, documents and favorites folders on the
+    // computer over its administrative drive shares: 0, or the network's
+    // error when the computer does not answer.
+    DWORD PopulateProfileFolders(const std::wstring& name, const std::wstring& computer);
+    // Builds the path of one folder into target (untouched when no system
+    // directory is found).
+    void ResolveProfileFolder(const std::wstring& name, const std::wstring& uncComputer, ProfileFolder kind,
+                              BStr& target);
+    // Finds the drive that holds the system directory; sets SystemDriveLetter.
+    ProfileLayout ProbeSystemDrive(const std::wstring& uncComputer);
 
     BStr m_computer;
     BStr m_myComputer;

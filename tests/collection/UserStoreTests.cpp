@@ -303,5 +303,153 @@ TEST_F(UserList, NewAndAddAppendWithoutChecksOrKeys)
     EXPECT_EQ(1u, Refs(dup.Get()));
 }
 
+
+// Adding users: each computer is a set of folders reached over its drive shares.
+class AddUsers : public UserStore {
+protected:
+    void SetUp() override
+    {
+        UserStore::SetUp();
+        Load();
+        SetString(kHklm, L"Software\\KalvoraTest\\ADSystemInfo", L"DomainShortName", L"CORP");
+        DeleteTree(kHklm, L"Software\\KalvoraTest\\Network\\Reachable");  // computers of other tests
+    }
+    // The users the collection holds, as "name@computer[desktop|documents|favorites]".
+    std::wstring Added()
+    {
+        Texts users;
+        for (int i = 0, n = _wtoi(Do(L"GetCount").c_str()); i < n; ++i) {
+            ComPtr<IKalvoraUser> user = Find(Do(L"NextUser"));
+            users.push_back(Call(user.Get(), L"Name") + L"@" + Call(user.Get(), L"Computer") + L"[" +
+                            Call(user.Get(), L"MyDesktop") + L"|" + Call(user.Get(), L"MyDocuments") + L"|" +
+                            Call(user.Get(), L"MyFavorites") + L"]");
+        }
+        return Join(users, L";");
+    }
+};
+
+// The user's desktop, documents and favorites folders below one profile directory.
+std::wstring Three(const std::wstring& profile)
+{
+    return profile + L"\\Desktop|" + profile + L"\\My Documents|" + profile + L"\\Favorites";
+}
+
+TEST_F(AddUsers, PopulateMyComputerFindsTheProfileFoldersOfEachLayout)
+{
+    // The computer's folders, the computer as the user names it, and the three folders found.
+    const std::tuple<Texts, std::wstring, std::wstring> cases[] = {
+        {{L"C$/windows", L"C$/Documents and Settings/u.CORP"}, L"P1", Three(L"\\\\P1\\C$\\Documents and Settings\\u.CORP")},
+        {{L"C$/windows", L"C$/Documents and Settings/u"}, L"\\\\P2", Three(L"\\\\P2\\C$\\Documents and Settings\\u")},
+        {{L"D$/windows", L"D$/Documents and Settings"}, L"//P3",  // neither profile: the plain path, no suffix
+         L"//P3\\D$\\Documents and Settings\\u|//P3\\D$\\Documents and Settings\\u|//P3\\D$\\Documents and Settings\\u"},
+        {{L"D$/winnt/Profiles/u"}, L"P4", Three(L"\\\\P4\\D$\\Winnt\\Profiles\\u")},
+        {{L"C$/winnt", L"C$/Documents and Settings/u.CORP"}, L"P5", Three(L"\\\\P5\\C$\\Documents and Settings\\u.CORP")},
+        {{L"A$/winnt"}, L"P6", L"old|old|old"},  // "winnt" is not looked for on A
+        {{L"A$/winnt", L"A$/windows"}, L"P7",  // the shared folders stand in for missing per-user ones
+         L"\\\\P7\\A$\\Windows\\Desktop|\\\\P7\\A$\\My Documents|\\\\P7\\A$\\Windows\\Favorites"},
+        {{L"C$/windows", L"E$/winnt/Profiles/u"}, L"P8", Three(L"\\\\P8\\E$\\Winnt\\Profiles\\u")},
+        {{L"C$/windows/Profiles/u/Desktop", L"C$/windows/Profiles/u/My Documents", L"C$/windows/Profiles/u/Favorites"},
+         L"P9", Three(L"\\\\P9\\C$\\Windows\\Profiles\\u")},
+        {{L"C$/windows", L"C$/Documents and Settings/u"}, L"Q1", L"old|old|old"},  // not reachable
+    };
+    for (const auto& [folders, computer, found] : cases) {
+        const std::wstring name = computer.substr(computer.find_first_not_of(L"\\/"));
+        Folders(name, folders);
+        if (name != L"Q1")
+            Reachable(name);
+        ComPtr<IKalvoraUser> user;
+        ASSERT_EQ(S_OK, users_->New(&user));
+        for (const std::wstring& put : Texts{L"Name=u", L"MyDesktop=old", L"MyDocuments=old", L"MyFavorites=old", L"MyRecent=r",
+                                        L"Computer=" + computer, L"PopulateMyComputer"})
+            EXPECT_EQ(L"", Call(user.Get(), put));
+        EXPECT_EQ(found + L"|r|" + computer, Call(user.Get(), L"MyDesktop") + L"|" + Call(user.Get(), L"MyDocuments") + L"|" +
+                                                 Call(user.Get(), L"MyFavorites") + L"|" + Call(user.Get(), L"MyRecent") + L"|" +
+                                                 Call(user.Get(), L"Computer"));
+    }
+}
+
+TEST_F(AddUsers, AddUserFillsAndAppendsAUserThatItCannotWrite)
+{
+    Folders(L"A1", {L"C$/windows", L"C$/Documents and Settings/jdoe.CORP"});
+    for (const wchar_t* computer : {L"A1", L"A2"})
+        Reachable(computer);
+    // Each returns the failure of writing the user, and appends the user all the same.
+    ExpectCalls(users_.Get(), {{L"AddUser|jdoe|box|A1|1", L"!E_FAIL"}, {L"AddUser|<null>|<null>|//A2|7", L"!E_FAIL"},
+                               {L"AddUser|k||\\\\A3|0", L"!E_FAIL"}, {L"AddUser|e|x||-1", L"!E_FAIL"}});
+    EXPECT_EQ(L"jdoe@\\\\A1[" + Three(L"\\\\A1\\C$\\Documents and Settings\\jdoe.CORP") + L"];@//A2[||];k@\\\\A3[||];e@[||]",
+              Added());
+    EXPECT_EQ(L"!E_FAIL", Do(L"AddUser|jdoe|||1"));  // the same name again: a second entry
+    EXPECT_EQ(L",jdoe,,k,e,jdoe", Walk());
+    Reported({L"Error WriteToRegistry: user: (jdoe)", L"Error WriteToRegistry: user: ((null))", L"Error WriteToRegistry: user: (k)",
+              L"Error WriteToRegistry: user: (e)", L"Error WriteToRegistry: user: (jdoe)"});
+    ComPtr<IKalvoraUser> jdoe = Find(L"jdoe");
+    EXPECT_EQ(L"standard|box|1|||", Join({Call(jdoe.Get(), L"SecurityLevel"), Call(jdoe.Get(), L"Mailbox"), Call(jdoe.Get(), L"IsNetwork"),
+                                          Call(jdoe.Get(), L"MyComputer"), Call(jdoe.Get(), L"MyNetwork"), Call(jdoe.Get(), L"MyRecent")}, L"|"));
+
+}
+
+TEST_F(AddUsers, ImportFileAddsFields6And8OfEachRecordAfterTheHeading)
+{
+    wchar_t dir[MAX_PATH];
+    const std::wstring file = std::wstring(dir, GetTempPathW(MAX_PATH, dir)) + L"import.csv";
+    const std::string big(1 << 20, 'x');
+    // The file's bytes, and the Check it gives with the users added, as "name@computer".
+    const std::pair<std::string, std::wstring> cases[] = {
+        {"h,e,a,d,i,n,g,s,\n", L"0:"},
+        {"h\n1,2,3,4,5,jdoe,7,PC1,9\n1,2,3,4,5,asmith,7,PC2,\n", L"2:jdoe@\\\\PC1;asmith@\\\\PC2"},
+        {"h\na,b,c,d,e, j d ,g,\"PC 3\",\n", L"1: j d @\\\\\"PC 3\""},       // blanks and quotes kept
+        {"h\n1,2,3,4,5,six,7,eight\n1,2,3,4,5,six,7\n1,2,3,4,5\n", L"3:six@;six@;@"},  // fewer than eight commas
+        {"h\n1,2,3,4,5,n,7,c,\n1,2,3,4,5,m,7,d,", L"2:n@\\\\c;m@\\\\d"},    // no final line feed
+        {"h\n1,2,3,4,5,n,7,c,\n\n", L"2:n@\\\\c;@"},                       // two final line feeds
+        {"h\r\n1,2,3,4,5,n,7,c,\r\n1,2,3,4,5,m,7,d\r,\r", L"2:n@\\\\c;m@\\\\d\r"},  // CR LF; other CRs stay
+        {"", L"-1:"}, {big + ",2,3,4,5,big,7,c,\n" + big + ",,,,,b,,c,\n", L"1:b@\\\\c"},  // 1 MB lines
+        {"h\n1,2,3,4,5,J\xE9r\xF4me,7,\xFF,\n", L"1:J\u00E9r\u00F4me@\\\\\u00FF"},      // bytes above 0x7F
+    };
+    for (const auto& [bytes, expected] : cases) {
+        Load();
+        HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+        CloseHandle(h);
+        Texts users, events;
+        const std::wstring check = Do(L"ImportFile|" + file);
+        for (int i = 0, n = _wtoi(Do(L"GetCount").c_str()); i < n; ++i) {
+            ComPtr<IKalvoraUser> user = Find(Do(L"NextUser"));
+            users.push_back(Call(user.Get(), L"Name") + L"@" + Call(user.Get(), L"Computer"));
+            events.push_back(L"Error WriteToRegistry: user: (" + Call(user.Get(), L"Name") + L")");
+        }
+        EXPECT_EQ(expected, check + L":" + Join(users, L";"));
+        Reported(events);
+    }
+    DeleteFileW(file.c_str());
+    ExpectCalls(users_.Get(), {{L"ImportFile|" + file, L"-2"}, {L"ImportFile|", L"-2"}, {L"ImportFile|<null>", L"-2"}});
+}
+
+TEST_F(AddUsers, CheckComputerAnswersForNameAndComputer)
+{
+    Reachable(L"C1");
+    ExpectCalls(users_.Get(), {{L"AddUser|Alice|||1", L"!E_FAIL"}, {L"AddUser|Alice|||1", L"!E_FAIL"}, {L"AddUser||||1", L"!E_FAIL"}});
+    const std::wstring exists = L"Add User. (Alice), allready exists";
+    // The name, the computer, the answer, and the users found.
+    const std::tuple<std::wstring, std::wstring, const wchar_t*, Texts> cases[] = {
+        {L"New", L"C1", L"0", {}}, {L"", L"", L"-5", {}}, {L"Alice", L"Q1", L"-10", {exists, exists}},
+        {L"alice", L"\\\\C1", L"0", {}}, {L"", L"//C1", L"-1", {}}, {L"New", L"", L"-4", {}},
+        {L"Alice", L"", L"-6", {exists, exists}}, {L"New", L"Q1", L"-8", {}}, {L"", L"Q1", L"-9", {}},
+        {L"<null>", L"C1", L"-2", {L"Add User. ((null)), allready exists"}},  // null is not empty, and matches ""
+        {L"New", L"<null>", L"-8", {}},  // the network is asked for no name, and refuses
+    };
+    Texts events = {L"Error WriteToRegistry: user: (Alice)", L"Error WriteToRegistry: user: (Alice)", L"Error WriteToRegistry: user: ()"};
+    wchar_t dir[MAX_PATH];
+    const std::wstring log = std::wstring(dir, GetTempPathW(MAX_PATH, dir)) + L"network.log";
+    SetString(kHklm, L"Software\\KalvoraTest\\Network", L"Log", log);
+    for (const auto& [name, computer, answer, found] : cases) {
+        EXPECT_EQ(answer, Do(L"CheckComputer|" + name + L"|" + computer)) << name << "|" << computer;
+        events.insert(events.end(), found.begin(), found.end());
+    }
+    Reported(events);
+    // The names the network was asked for: a computer in its UNC form, a UNC one unchanged.
+    EXPECT_EQ(L"\\\\C1,\\\\Q1,\\\\C1,//C1,\\\\Q1,\\\\Q1,\\\\C1,", Join(TakeLines(log), L","));
+}
+
 }  // namespace
 }  // namespace kalvora::test

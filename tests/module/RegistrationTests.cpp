@@ -67,7 +67,7 @@ void ExpectRegistered(const std::wstring& module)
 
 TEST(Registration, RegisterTwiceThenUnregister)
 {
-    HMODULE module = LoadLibraryExW(BuildPath(L"KalvoraAdminUser.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE module = LoadLibraryExW(InstallPath(L"KalvoraAdminUser.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     wchar_t path[MAX_PATH];
     const std::wstring modulePath(path, GetModuleFileNameW(module, path, MAX_PATH));
     RegisterFn reg = Export(module, "DllRegisterServer"), unreg = Export(module, "DllUnregisterServer");
@@ -116,7 +116,7 @@ TEST(Registration, ModulePathsWithQuotesOrFillingTheBuffer)
     CreateDirectoryW(quoted.c_str(), nullptr);
     for (const std::wstring& dir : {quoted, longDir})
         for (const wchar_t* file : {L"KalvoraAdminUser.dll", L"OSUtilities.dll"})
-            ASSERT_TRUE(CopyFileW(BuildPath(file).c_str(), (dir + file).c_str(), FALSE)) << dir;
+            ASSERT_TRUE(CopyFileW(InstallPath(file).c_str(), (dir + file).c_str(), FALSE)) << dir;
     const std::wstring server = L"CLSID\\"s + std::get<1>(kClasses[0]) + L"\\InprocServer32";
 
     HMODULE copy = LoadLibraryExW((quoted + L"KalvoraAdminUser.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);

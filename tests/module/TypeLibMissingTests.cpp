@@ -21,7 +21,7 @@ TEST(TypeLibMissing, DispatchFailsUntilTheLibraryIsBack)
     // The function table needs no library; once it is registered again, the next call loads it.
     EXPECT_EQ(S_OK, user->put_Name(B(L"direct").Get()));
     ComPtr<ITypeLib> lib;
-    ASSERT_EQ(S_OK, LoadTypeLibEx(BuildPath(L"KalvoraAdminUser.dll").c_str(), REGKIND_REGISTER, &lib));
+    ASSERT_EQ(S_OK, LoadTypeLibEx(InstallPath(L"KalvoraAdminUser.dll").c_str(), REGKIND_REGISTER, &lib));
     EXPECT_EQ(L"direct", Call(user.Get(), L"Name"));
 }
 

@@ -11,7 +11,7 @@
 
 namespace kalvora::test {
 
-std::wstring BuildPath(const wchar_t* fileName) { return std::wstring(KALVORA_BUILD_DIR_W) + L"\\" + fileName; }
+std::wstring InstallPath(const wchar_t* fileName) { return std::wstring(KALVORA_INSTALL_DIR_W) + L"\\" + fileName; }
 std::wstring Str(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : L"<null>"; }
 
 Texts Split(const std::wstring& text, wchar_t separator)
@@ -105,24 +105,30 @@ ModuleTest::~ModuleTest()
     DeleteFileW(m_path.c_str());
 }
 
-void ModuleTest::ExpectEvents(Texts events)
+Texts TakeLines(const std::wstring& path)
 {
-    HANDLE h = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     std::string data(1 << 20, '\0');
     DWORD got = 0;
     if (h != INVALID_HANDLE_VALUE) {
         ReadFile(h, &data[0], DWORD(data.size()), &got, nullptr);
         CloseHandle(h);
-        DeleteFileW(m_path.c_str());
+        DeleteFileW(path.c_str());
     }
     std::wstring text(got, L'\0');
     text.resize(MultiByteToWideChar(CP_UTF8, 0, data.data(), int(got), &text[0], int(got)));
+    Texts lines = Split(text, L'\n');
+    lines.pop_back();  // after the last line feed
+    return lines;
+}
+
+void ModuleTest::ExpectEvents(Texts events)
+{
     Texts written;
-    for (const std::wstring& line : Split(text, L'\n')) {
+    for (const std::wstring& line : TakeLines(m_path)) {
         Texts f = Split(line, L'\t');  // type, id, source line, file, text
-        if (!line.empty())
-            written.push_back(f.size() == 5 ? f[0] + L" " + f[1] + L" " + f[3] + L" " + f[4] : L"<malformed> " + line);
+        written.push_back(f.size() == 5 ? f[0] + L" " + f[1] + L" " + f[3] + L" " + f[4] : L"<malformed> " + line);
     }
     for (std::wstring& e : events)
         e = L"1 " + e.substr(0, 9) + file_ + L" " + e.substr(9);
@@ -211,6 +217,22 @@ std::shared_ptr<void> Restrict(HKEY root, const std::wstring& path, const wchar_
     return std::shared_ptr<void>(nullptr, [=](void*) { SetKeyAccess(root, path, L"D:(A;;KA;;;WD)"); });
 }
 
+void Folders(const std::wstring& computer, const Texts& paths)
+{
+    wchar_t prefix[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
+    for (const std::wstring& path : paths) {
+        std::wstring dir = L"Z:" + std::wstring(prefix) + L"/dosdevices";
+        for (const std::wstring& part : Split(L"unc/" + computer + L"/" + path, L'/'))
+            CreateDirectoryW((dir += L"/" + part).c_str(), nullptr);
+    }
+}
+
+void Reachable(const std::wstring& computer)
+{
+    SetString(HKEY_LOCAL_MACHINE, L"Software\\KalvoraTest\\Network\\Reachable", computer.c_str(), L"");
+}
+
 // ---- leaks --------------------------------------------------------------------------
 
 namespace {
@@ -235,8 +257,8 @@ LeakCheck::LeakCheck() : m_handles(ProcessHandles()) {}
 
 LeakCheck::~LeakCheck()
 {
-    if (!m_ignoreHandles)
-        EXPECT_EQ(m_handles, ProcessHandles()) << "handles leaked by the test";
+    const size_t now = ProcessHandles();
+    EXPECT_TRUE(m_ignoreHandles || m_handles == now) << "handles leaked by the test: " << m_handles << ", now " << now;
     HMODULE module = GetModuleHandleW(L"KalvoraAdminUser.dll");
     FARPROC canUnload = module ? GetProcAddress(module, "DllCanUnloadNow") : nullptr;
     EXPECT_TRUE(!canUnload || reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(canUnload))() == S_OK)

@@ -21,7 +21,7 @@ namespace kalvora::test {
 using Microsoft::WRL::ComPtr;
 using Texts = std::vector<std::wstring>;
 
-std::wstring BuildPath(const wchar_t* fileName);  // a file of the build folder, in Windows form
+std::wstring InstallPath(const wchar_t* fileName);  // a file of the test install folder (the module COM loads), in Windows form
 inline BStr B(const wchar_t* text) { return BStr(text ? SysAllocString(text) : nullptr); }  // null: a null BSTR
 inline BStr B(const std::wstring& text) { return BStr(SysAllocStringLen(text.data(), UINT(text.size()))); }
 std::wstring Str(BSTR text);  // the whole text; "<null>" for a null BSTR
@@ -55,6 +55,14 @@ void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const s
 // "<missing>" when it does not exist.
 std::wstring GetStored(HKEY root, const std::wstring& path, const wchar_t* name, DWORD* type = nullptr);
 Texts Names(HKEY root, const std::wstring& path, bool values);  // of the subkeys, or of the values
+
+// The UTF-8 lines of a file (each ended by a line feed); the file is deleted.
+Texts TakeLines(const std::wstring& path);
+
+// A computer on the network, as the test doubles see it: its folders below
+// the prefix's dosdevices/unc (as \\computer\share\...), and whether it answers.
+void Folders(const std::wstring& computer, const Texts& paths);
+void Reachable(const std::wstring& computer);
 
 // Gives a key (created where missing) the access list `sddl` until the
 // result goes, then full access to everyone again.

@@ -1,0 +1,151 @@
+// ProfileFolders.cpp: finds a user's profile folders on the user's computer,
+// over its administrative drive shares (C$ and so on), with file-attribute
+// probes only.
+#include "user/KalvoraUser.h"
+
+#include <iads.h>
+#include <winnetwk.h>
+
+#include <wrl/client.h>
+
+#include <cstring>
+
+#include "module/Module.h"
+#include "module/Resource.h"
+#include "module/Text.h"
+
+namespace kalvora {
+
+namespace {
+
+// The platform's ADSystemInfo object (mingw's headers name neither GUID).
+const CLSID kClsidADSystemInfo = {0x50B6327F, 0xAFD1, 0x11D2, {0x9C, 0xB9, 0x00, 0x00, 0xF8, 0x7A, 0x36, 0x9E}};
+const IID kIidADSystemInfo = {0x5BB11929, 0xAFD1, 0x11D2, {0x9C, 0xB9, 0x00, 0x00, 0xF8, 0x7A, 0x36, 0x9E}};
+
+// Bytes of the resource request: the description at its start, the
+// platform's reply in the rest.
+constexpr DWORD kResourceBufferBytes = 1024;
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// uncComputer, "/", the letter, "$/", the directory: for example \\PC1/C$/winnt.
+std::wstring DriveEntry(const std::wstring& uncComputer, wchar_t letter, const wchar_t* directory)
+{
+    return uncComputer + L"/" + letter + L"$/" + directory;
+}
+
+}  // namespace
+
+DWORD QueryComputer(const wchar_t* uncComputer) noexcept
+{
+    // Input and output share one zeroed buffer; the reply may overwrite the
+    // description, whose strings stay in this frame.
+    alignas(NETRESOURCEW) BYTE buffer[kResourceBufferBytes] = {};
+    wchar_t empty[1] = {L'\0'};
+    NETRESOURCEW resource{};
+    resource.dwScope = RESOURCE_GLOBALNET;
+    resource.dwType = RESOURCETYPE_DISK;
+    resource.dwUsage = RESOURCEUSAGE_CONTAINER;
+    resource.lpLocalName = empty;
+    resource.lpComment = empty;
+    resource.lpProvider = empty;
+    resource.lpRemoteName = const_cast<LPWSTR>(uncComputer);
+    std::memcpy(buffer, &resource, sizeof resource);
+    DWORD size = kResourceBufferBytes;
+    LPWSTR system = nullptr;
+    return WNetGetResourceInformationW(reinterpret_cast<NETRESOURCEW*>(buffer), buffer, &size, &system);
+}
+
+DWORD CKalvoraUser::PopulateProfileFolders(const std::wstring& name, const std::wstring& computer)
+{
+    const std::wstring unc = UncComputer(computer);  // the Computer field itself is not changed
+    if (DWORD err = QueryComputer(unc.c_str()))
+        return err;
+    // Each folder repeats the probe and the domain lookup.
+    ResolveProfileFolder(name, unc, FolderDesktop, m_myDesktop);
+    ResolveProfileFolder(name, unc, FolderMyDocuments, m_myDocuments);
+    ResolveProfileFolder(name, unc, FolderFavorites, m_myFavorites);
+    return 0;
+}
+
+ProfileLayout CKalvoraUser::ProbeSystemDrive(const std::wstring& uncComputer)
+{
+    // "winnt" is not looked for on drive A.
+    for (wchar_t letter = L'B'; letter <= L'Z'; ++letter) {
+        if (Exists(DriveEntry(uncComputer, letter, L"winnt"))) {
+            m_systemDriveLetter.Reset(SysAllocStringLen(&letter, 1));
+            return LayoutWinnt;
+        }
+    }
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        if (Exists(DriveEntry(uncComputer, letter, L"windows"))) {
+            m_systemDriveLetter.Reset(SysAllocStringLen(&letter, 1));
+            return Exists(DriveEntry(uncComputer, letter, L"Documents and Settings")) ? LayoutDocumentsAndSettings
+                                                                                      : LayoutWindowsProfiles;
+        }
+    }
+    m_systemDriveLetter = BStr::Empty();
+    return LayoutNone;
+}
+
+void CKalvoraUser::ResolveProfileFolder(const std::wstring& name, const std::wstring& uncComputer, ProfileFolder kind,
+                                        BStr& target)
+{
+    // The domain's short name, kept on the object; unchanged when the
+    // system-information object cannot be created.
+    Microsoft::WRL::ComPtr<IADsADSystemInfo> info;
+    if (SUCCEEDED(CoCreateInstance(kClsidADSystemInfo, nullptr, CLSCTX_INPROC_SERVER, kIidADSystemInfo,
+                                   reinterpret_cast<void**>(info.GetAddressOf()))) && info) {
+        BStr domain;
+        if (FAILED(info->get_DomainShortName(domain.Put())))
+            domain.Reset();
+        m_domainShortName = std::move(domain);
+    }
+
+    const ProfileLayout layout = ProbeSystemDrive(uncComputer);
+    if (layout == LayoutNone)
+        return;
+
+    // The base: the computer, a separator and the drive letter, as in \\PC1\C.
+    std::wstring path = uncComputer;
+    if (!path.empty())
+        path += L"\\";
+    path.append(m_systemDriveLetter.Get(), m_systemDriveLetter.Length());
+    const std::wstring base = path;
+    switch (layout) {
+    case LayoutWinnt:
+        path += Exists(base + L"$\\Documents and Settings") ? L"$\\Documents and Settings\\" : L"$\\Winnt\\Profiles\\";
+        break;
+    case LayoutWindowsProfiles:
+        path += L"$\\Windows\\Profiles\\";
+        break;
+    default:
+        path += L"$\\Documents and Settings\\";
+        break;
+    }
+    path += name;  // the user's profile directory
+
+    std::wstring suffix;
+    if (layout != LayoutWindowsProfiles) {
+        // The profile directory that carries the domain name wins; with
+        // neither, the plain profile directory stays, without a suffix.
+        std::wstring candidate = path + L".";
+        candidate.append(m_domainShortName.Get() ? m_domainShortName.Get() : L"", m_domainShortName.Length());
+        const bool domainProfile = Exists(candidate);
+        if (domainProfile)
+            path = candidate;
+        if ((domainProfile || Exists(path)) && LoadResourceString(IDS_FOLDER_BASE + kind, suffix))
+            path += suffix;
+    } else {
+        if (LoadResourceString(IDS_FOLDER_WIN_BASE + kind, suffix))
+            path += suffix;
+        // Missing per-user folders fall back to the shared ones.
+        if ((kind == FolderDesktop || kind == FolderFavorites) && !Exists(path))
+            path = base + L"$\\Windows" + suffix;
+        else if (kind == FolderMyDocuments && !Exists(path))
+            path = base + L"$" + suffix;
+    }
+    target.Reset(SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
+}
+
+}  // namespace kalvora
