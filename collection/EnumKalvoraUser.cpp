@@ -359,10 +359,6 @@ STDMETHODIMP CEnumKalvoraUser::ClearKeys()
     }
 }
 
-STDMETHODIMP CEnumKalvoraUser::GetDomainUserCount(BSTR, LONG*) { ModuleStateGuard guard; return E_NOTIMPL; }
-STDMETHODIMP CEnumKalvoraUser::GetDomainUserName(LONG, BSTR*) { ModuleStateGuard guard; return E_NOTIMPL; }
-STDMETHODIMP CEnumKalvoraUser::GetUserGroupCount(LONG*) { ModuleStateGuard guard; return E_NOTIMPL; }
-STDMETHODIMP CEnumKalvoraUser::GetUserGroupName(LONG, BSTR*) { ModuleStateGuard guard; return E_NOTIMPL; }
 // ---- adding users, the import file and the computer check ----------------------
 
 

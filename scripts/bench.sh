@@ -13,7 +13,7 @@ kalvora_select_bitnesses
 kalvora_build >/dev/null
 echo "==> benchmarks for $KALVORA_BITNESS_NOTE"
 
-names="bench_dispatch bench_shares bench_collection_load bench_import"
+names="bench_dispatch bench_shares bench_collection_load bench_import bench_directory"
 if [ $# -gt 0 ]; then
     names="$1"
     shift

@@ -6,7 +6,8 @@
 # Wine has no network computers and no domain directory, so the demo prefix
 # gets the stand-ins of tests/doubles (registered with the module copy beside
 # them): computer PC1 answers and holds a profile layout, PC4 does not; the
-# domain is CORP.
+# domain is corp.example.com (CORP), with the directory of
+# tests/doubles/demo-directory.txt.
 set -eu
 . "$(dirname "$0")/env.sh"
 
@@ -31,6 +32,7 @@ reg32() { "$WINELOADER" reg "$@" /reg:32 /f >/dev/null 2>&1 || kalvora_fail "reg
 reg32 add 'HKLM\Software\KalvoraTest\Network\Reachable' /v PC1 /d ""
 reg32 add 'HKLM\Software\KalvoraTest\ADSystemInfo' /v DomainShortName /d CORP
 reg32 add 'HKLM\Software\KalvoraTest\ADSystemInfo' /v DomainDNSName /d corp.example.com
+reg32 add 'HKLM\Software\KalvoraTest\Directory' /v Fixture /d "$(kalvora_winpath "$KALVORA_ROOT/tests/doubles/demo-directory.txt")"
 for dir in "C\$/windows" "C\$/Documents and Settings/ckent.CORP" "C\$/Documents and Settings/llane"; do
     mkdir -p "$WINEPREFIX/dosdevices/unc/PC1/$dir"
 done
@@ -49,4 +51,5 @@ run user_demo.vbs
 run list_users.vbs
 run import_users.vbs "$(kalvora_winpath "$KALVORA_ROOT/examples/sample-import.csv")"
 run shares_demo.vbs
+run list_directory.vbs
 "$WINESERVER" -w || true

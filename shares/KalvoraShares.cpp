@@ -7,12 +7,16 @@
 #include <cwchar>
 #include <new>
 
+#include "collection/Directory.h"
 #include "diag/ReportEvent.h"
+#include "module/BStr.h"
 #include "module/Module.h"
 #include "module/Resource.h"
 #include "module/Text.h"
 
 namespace kalvora {
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -269,10 +273,40 @@ STDMETHODIMP KalvoraShares::GetShareCount(BSTR bsGroup, LONG* lCount)
     }
 }
 
-STDMETHODIMP KalvoraShares::GetGroupCount(LONG*)
+STDMETHODIMP KalvoraShares::GetGroupCount(LONG* lCount)
 {
     ModuleStateGuard guard;
-    return E_NOTIMPL;
+    if (!lCount)
+        return E_POINTER;
+    try {
+        ComPtr<IADsADSystemInfo> info;
+        HRESULT hr = CreateSystemInfo(info);
+        if (FAILED(hr))
+            return hr;
+        BStr domain;
+        info->get_DomainShortName(domain.Put());  // a missing name is an empty one
+        // No filter: every child is judged by its class. A failed bind is
+        // passed on like a failed enumerator.
+        ComPtr<IEnumVARIANT> elements;
+        hr = EnumerateContainer(FormatText(L"WinNT://%s", {domain.Get() ? domain.Get() : L""}), nullptr, elements);
+        if (FAILED(hr))
+            return hr;
+        if (!elements)
+            return E_UNEXPECTED;
+        m_domainGroups.clear();
+        ForEachElement(elements.Get(), [this](IADs* object) {
+            BStr className, path, name;
+            if (SUCCEEDED(object->get_Class(className.Put())) &&
+                std::wstring_view(className.Get() ? className.Get() : L"", className.Length()) == L"Group" &&
+                object->get_ADsPath(path.Put()) == S_OK &&
+                SUCCEEDED(object->get_Name(name.Put())))
+                m_domainGroups.emplace_back(name.Get() ? name.Get() : L"", name.Length());
+        });
+        *lCount = static_cast<LONG>(m_domainGroups.size());
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;  // the list keeps what was appended
+    }
 }
 
 STDMETHODIMP KalvoraShares::GetRegGroupName(LONG lIndex, BSTR* bsShareName)
@@ -334,10 +368,10 @@ STDMETHODIMP KalvoraShares::GetRegGroupCount(LONG* lCount)
     }
 }
 
-STDMETHODIMP KalvoraShares::GetGroupName(LONG, BSTR*)
+STDMETHODIMP KalvoraShares::GetGroupName(LONG lIndex, BSTR* bsName)
 {
     ModuleStateGuard guard;
-    return E_NOTIMPL;
+    return CopyEntry(m_domainGroups, lIndex, bsName);
 }
 
 }  // namespace kalvora

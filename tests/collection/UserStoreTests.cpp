@@ -311,7 +311,7 @@ protected:
     {
         UserStore::SetUp();
         Load();
-        SetString(kHklm, L"Software\\KalvoraTest\\ADSystemInfo", L"DomainShortName", L"CORP");
+        Domain(nullptr, L"CORP", "");
         DeleteTree(kHklm, L"Software\\KalvoraTest\\Network\\Reachable");  // computers of other tests
     }
     // The users the collection holds, as "name@computer[desktop|documents|favorites]".
@@ -390,8 +390,6 @@ TEST_F(AddUsers, AddUserFillsAndAppendsAUserThatItCannotWrite)
 
 TEST_F(AddUsers, ImportFileAddsFields6And8OfEachRecordAfterTheHeading)
 {
-    wchar_t dir[MAX_PATH];
-    const std::wstring file = std::wstring(dir, GetTempPathW(MAX_PATH, dir)) + L"import.csv";
     const std::string big(1 << 20, 'x');
     // The file's bytes, and the Check it gives with the users added, as "name@computer".
     const std::pair<std::string, std::wstring> cases[] = {
@@ -407,10 +405,7 @@ TEST_F(AddUsers, ImportFileAddsFields6And8OfEachRecordAfterTheHeading)
     };
     for (const auto& [bytes, expected] : cases) {
         Load();
-        HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-        CloseHandle(h);
+        const std::wstring file = TempFile(L"import.csv", bytes);
         Texts users, events;
         const std::wstring check = Do(L"ImportFile|" + file);
         for (int i = 0, n = _wtoi(Do(L"GetCount").c_str()); i < n; ++i) {
@@ -421,6 +416,7 @@ TEST_F(AddUsers, ImportFileAddsFields6And8OfEachRecordAfterTheHeading)
         EXPECT_EQ(expected, check + L":" + Join(users, L";"));
         Reported(events);
     }
+    const std::wstring file = TempFile(L"import.csv", "");
     DeleteFileW(file.c_str());
     ExpectCalls(users_.Get(), {{L"ImportFile|" + file, L"-2"}, {L"ImportFile|", L"-2"}, {L"ImportFile|<null>", L"-2"}});
 }
@@ -439,8 +435,7 @@ TEST_F(AddUsers, CheckComputerAnswersForNameAndComputer)
         {L"New", L"<null>", L"-8", {}},  // the network is asked for no name, and refuses
     };
     Texts events = {L"Error WriteToRegistry: user: (Alice)", L"Error WriteToRegistry: user: (Alice)", L"Error WriteToRegistry: user: ()"};
-    wchar_t dir[MAX_PATH];
-    const std::wstring log = std::wstring(dir, GetTempPathW(MAX_PATH, dir)) + L"network.log";
+    const std::wstring log = TempFile(L"network.log", "");
     SetString(kHklm, L"Software\\KalvoraTest\\Network", L"Log", log);
     for (const auto& [name, computer, answer, found] : cases) {
         EXPECT_EQ(answer, Do(L"CheckComputer|" + name + L"|" + computer)) << name << "|" << computer;

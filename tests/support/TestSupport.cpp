@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 namespace kalvora::test {
@@ -103,6 +104,16 @@ ModuleTest::~ModuleTest()
 {
     SetEnvironmentVariableW(L"KALVORA_EVENT_LOG", nullptr);
     DeleteFileW(m_path.c_str());
+}
+
+std::wstring TempFile(const std::wstring& name, const std::string& bytes)
+{
+    wchar_t dir[MAX_PATH];
+    const std::wstring path = std::wstring(dir, GetTempPathW(MAX_PATH, dir)) + name;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"wb"), &fclose);
+    if (!file || fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
+        throw std::runtime_error("cannot write a temporary file");
+    return path;
 }
 
 Texts TakeLines(const std::wstring& path)
@@ -232,6 +243,19 @@ void Reachable(const std::wstring& computer)
 {
     SetString(HKEY_LOCAL_MACHINE, L"Software\\KalvoraTest\\Network\\Reachable", computer.c_str(), L"");
 }
+
+void Domain(const wchar_t* dnsName, const wchar_t* shortName, const std::string& fixture)
+{
+    const std::wstring info = L"Software\\KalvoraTest\\ADSystemInfo", directory = L"Software\\KalvoraTest\\Directory";
+    DeleteTree(HKEY_LOCAL_MACHINE, info);
+    for (const auto& [name, value] : {std::pair(L"DomainDNSName", dnsName), std::pair(L"DomainShortName", shortName)})
+        if (value)
+            SetString(HKEY_LOCAL_MACHINE, info, name, value);
+    SetString(HKEY_LOCAL_MACHINE, directory, L"Fixture", TempFile(L"directory.txt", fixture));
+    SetString(HKEY_LOCAL_MACHINE, directory, L"Log", TempFile(L"directory.log", ""));
+}
+
+Texts DirectoryLog() { return TakeLines(GetStored(HKEY_LOCAL_MACHINE, L"Software\\KalvoraTest\\Directory", L"Log").c_str()); }
 
 // ---- leaks --------------------------------------------------------------------------
 

@@ -56,6 +56,8 @@ void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const s
 std::wstring GetStored(HKEY root, const std::wstring& path, const wchar_t* name, DWORD* type = nullptr);
 Texts Names(HKEY root, const std::wstring& path, bool values);  // of the subkeys, or of the values
 
+// A file of the temporary folder holding `bytes`; its path.
+std::wstring TempFile(const std::wstring& name, const std::string& bytes);
 // The UTF-8 lines of a file (each ended by a line feed); the file is deleted.
 Texts TakeLines(const std::wstring& path);
 
@@ -63,6 +65,12 @@ Texts TakeLines(const std::wstring& path);
 // the prefix's dosdevices/unc (as \\computer\share\...), and whether it answers.
 void Folders(const std::wstring& computer, const Texts& paths);
 void Reachable(const std::wstring& computer);
+
+// The domain as the test directory providers serve it: the system's DNS and
+// short names (null: none), and the directory (fixture text, format in
+// tests/doubles/README.md). DirectoryLog takes the binds and filters since.
+void Domain(const wchar_t* dnsName, const wchar_t* shortName, const std::string& fixture);
+Texts DirectoryLog();
 
 // Gives a key (created where missing) the access list `sddl` until the
 // result goes, then full access to everyone again.

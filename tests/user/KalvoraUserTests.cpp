@@ -55,9 +55,12 @@ TEST_F(User, StringsStartEmptyAndTakeCopiesUpToTheirFirstNul)
     ASSERT_EQ(S_OK, user_->get_Name(a.Put()));
     ASSERT_EQ(S_OK, user_->get_Name(b.Put()));
     EXPECT_NE(a.Get(), b.Get());
-    EXPECT_EQ(std::pair(S_OK, S_OK), std::pair(fresh->get_Mailbox(a.Put()), fresh->get_Computer(b.Put())));
-    EXPECT_EQ(S_OK, user_->get_Mailbox(c.Put()));
-    EXPECT_TRUE(!a.Get() && b.Get() && !b.Length() && !c.Get());
+    using U = IKalvoraUser;
+    for (auto get : {&U::get_Computer, &U::get_MyComputer, &U::get_MyDesktop, &U::get_MyDocuments, &U::get_MyFavorites,
+                     &U::get_MyNetwork, &U::get_MyRecent, &U::get_Name, &U::get_SecurityLevel})
+        EXPECT_TRUE(SUCCEEDED((fresh.Get()->*get)(b.Put())) && b.Get() && !b.Length());
+    EXPECT_EQ(std::pair(S_OK, S_OK), std::pair(fresh->get_Mailbox(a.Put()), user_->get_Mailbox(c.Put())));
+    EXPECT_TRUE(!a.Get() && !c.Get());
 }
 
 TEST_F(User, CheckedAccessorsRefuseBadPointersAndKeepTheirValues)
