@@ -18,6 +18,9 @@ namespace kalvora {
 void ModuleLock() noexcept;
 void ModuleUnlock() noexcept;
 LONG ModuleLockCount() noexcept;
+// The module's live objects (each also holds a lock): created +1, destroyed -1.
+void ModuleObjects(LONG delta) noexcept;
+LONG ModuleObjectCount() noexcept;
 
 // Base of every object class. FinalConstruct runs after allocation, before
 // the creator sees the object; a negative result destroys the object.
@@ -107,8 +110,13 @@ private:
         : m_inner(this), m_outer(outer ? outer : static_cast<IUnknown*>(&m_inner))
     {
         ModuleLock();
+        ModuleObjects(+1);
     }
-    ~ComObject() { ModuleUnlock(); }
+    ~ComObject()
+    {
+        ModuleObjects(-1);
+        ModuleUnlock();
+    }
 
     InnerUnknown m_inner;
     IUnknown* m_outer;

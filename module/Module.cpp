@@ -86,6 +86,8 @@ HRESULT LoadModuleTypeLib(ITypeLib** lib, wchar_t* path, DWORD size)
 void ModuleLock() noexcept { g_module.Lock(); }
 void ModuleUnlock() noexcept { g_module.Unlock(); }
 LONG ModuleLockCount() noexcept { return g_module.LockCount(); }
+void ModuleObjects(LONG delta) noexcept { g_module.CountObjects(delta); }
+LONG ModuleObjectCount() noexcept { return g_module.ObjectCount(); }
 
 // ---- class factory ----------------------------------------------------------
 

@@ -44,6 +44,8 @@ public:
     LONG Lock() noexcept { return InterlockedIncrement(&m_lockCount); }
     LONG Unlock() noexcept { return InterlockedDecrement(&m_lockCount); }
     LONG LockCount() const noexcept { return m_lockCount; }
+    void CountObjects(LONG delta) noexcept { InterlockedExchangeAdd(&m_objectCount, delta); }
+    LONG ObjectCount() const noexcept { return m_objectCount; }
 
 private:
     struct TermFunc {
@@ -56,6 +58,7 @@ private:
     HINSTANCE m_instance = nullptr;
     const GUID* m_libid = nullptr;
     LONG m_lockCount = 0;
+    LONG m_objectCount = 0;
     TermFunc* m_termFuncs = nullptr;
     CRITICAL_SECTION m_csStaticData{};
     CRITICAL_SECTION m_csObjMap{};

@@ -21,7 +21,7 @@ kalvora_build
 echo
 echo "==> The demo runs the $bits-bit DLL (host: $KALVORA_BITNESS_NOTE)"
 kalvora_boot_prefix "$bits" "$BUILD_DIR/demo-prefix"
-sh "$KALVORA_ROOT/tests/doubles/install.sh" "$bits" "$(kalvora_build_dir "$bits")" ||
+sh "$KALVORA_ROOT/tests/doubles/install.sh" "$bits" "$(kalvora_build_dir "$bits")" tests/demo-install ||
     kalvora_fail "could not install the network and directory stand-ins in $WINEPREFIX"
 
 # Sample data; the module's data and the stand-ins' settings live in the

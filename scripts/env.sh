@@ -99,6 +99,13 @@ kalvora_register() {
 # module beside them (tests/doubles/install.sh). A 64-bit template notes
 # whether the 32-bit build is tested too: the test that has both DLLs share
 # one store then registers the 32-bit one in its own copy.
+#   kalvora_prepare_test_prefix BITS PREFIX [heapcheck]
+# With heapcheck, every
+# heap of the test programs and script hosts checks its blocks' tails and
+# free blocks and validates itself on each call (GlobalFlag 0xF0 in their
+# Image File Execution Options, both registry views), and tests/run_test.sh
+# fails a test whose run reports a heap error. Wine's own services stay as
+# they are.
 kalvora_prepare_test_prefix() {
     bits="$1" prefix="$2"
     kalvora_boot_prefix "$bits" "$prefix"
@@ -106,6 +113,21 @@ kalvora_prepare_test_prefix() {
         kalvora_fail "could not install the test doubles in $prefix"
     if [ "$bits" = 64 ] && kalvora_selected 32; then
         touch "$prefix/.kalvora-with-32bit"
+    fi
+    if [ "${3:-}" = heapcheck ]; then
+        ifeo='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\Image File Execution Options'
+        {
+            printf 'REGEDIT4\n'
+            for exe in cscript.exe $(cd "$(kalvora_build_dir "$bits")/tests" && ls ./*.exe | sed 's|^\./||'); do
+                printf '\n[%s\\%s]\n"GlobalFlag"=dword:000000f0\n' "$ifeo" "$exe"
+            done
+        } >"$prefix/drive_c/kalvora-heap-check.reg"
+        for view in 32 64; do
+            [ "$view" = 64 ] && [ "$bits" = 32 ] && continue
+            "$WINELOADER" reg import "$(kalvora_winpath "$prefix/drive_c/kalvora-heap-check.reg")" /reg:$view >/dev/null 2>&1 ||
+                kalvora_fail "could not turn on heap checking in $prefix"
+        done
+        touch "$prefix/.kalvora-heap-check"
     fi
     "$WINESERVER" -w
 }

@@ -2,7 +2,8 @@
 # Runs every test, for every bitness that this host runs: installs what is
 # missing, builds both bitnesses, boots one template prefix per bitness with
 # the module registered, and runs ctest in each build tree. Every suite runs
-# in a fresh copy of its bitness's template prefix (tests/run_test.sh).
+# in a fresh copy of its bitness's template prefix (tests/run_test.sh), with
+# Wine's heap checking on: a heap error that any test's run reports fails it.
 #
 #   scripts/test.sh [ctest arguments]      for example -R shares
 #   KALVORA_BITNESS=64 scripts/test.sh     only the 64-bit build
@@ -18,7 +19,7 @@ failed=""
 for bits in $KALVORA_BITNESSES; do
     dir=$(kalvora_build_dir "$bits")
     echo "==> $bits-bit: booting the template prefix"
-    kalvora_prepare_test_prefix "$bits" "$dir/test-prefix"
+    kalvora_prepare_test_prefix "$bits" "$dir/test-prefix" heapcheck
     echo "==> $bits-bit: ctest"
     (cd "$dir" && ctest --output-on-failure -j "$(nproc)" "$@") || failed="$failed $bits-bit"
 done

@@ -50,6 +50,17 @@ export KALVORA_EVENT_LOG
 
 out="$work/output.txt"
 
+# In a heap-checked template every heap validates itself on each call; its
+# errors (err:heap) fail the test.
+heap_check=false
+if [ -f "$template/.kalvora-heap-check" ]; then
+    heap_check=true
+    WINEDEBUG="$WINEDEBUG,err+heap"
+fi
+heap_errors() {
+    $heap_check && grep -q 'err:heap' "$out" && echo "FAIL: Wine reported heap errors (err:heap above)"
+}
+
 # Runs a script (and its arguments) with cscript of $WINELOADER's bitness.
 run_script() {
     file="$1"
@@ -65,6 +76,7 @@ run_script() {
         echo "FAIL: the script did not report SCRIPT PASSED"
         return 1
     fi
+    ! heap_errors
 }
 case "$kind" in
 gtest)
@@ -79,6 +91,7 @@ gtest)
         echo "FAIL: the program ended without GoogleTest's closing summary (a crash?)"
         exit 1
     fi
+    heap_errors && exit 1
     ;;
 script)
     run_script "$@" || exit 1

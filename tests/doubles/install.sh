@@ -4,9 +4,12 @@
 # in a 64-bit prefix BITNESS 32 registers the 32-bit copies). COM then loads
 # the module from the test install folder, where the test activeds.dll sits.
 #
-#   tests/doubles/install.sh BITNESS BUILD_TREE
+#   tests/doubles/install.sh BITNESS BUILD_TREE [FOLDER]
 #
-# BUILD_TREE is the build folder of that bitness (<build> or <build>/x64).
+# BUILD_TREE is the build folder of that bitness (<build> or <build>/x64);
+# FOLDER, inside it, holds the doubles and the module copy: tests/install
+# (the default; the tests' build of the module) or tests/demo-install (the
+# product DLL, for the demo).
 # Register before starting the process under test: mpr reads the network
 # providers once, when it loads.
 set -u
@@ -28,9 +31,9 @@ pe_bits() {
     esac
 }
 
-[ $# -eq 2 ] || fail "usage: $0 BITNESS BUILD_TREE"
+[ $# -eq 2 ] || [ $# -eq 3 ] || fail "usage: $0 BITNESS BUILD_TREE [FOLDER]"
 bits="$1"
-dir="$2/tests/install"
+dir="$2/${3:-tests/install}"
 kalvora_use_wine "$bits" || exit 1
 [ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ] ||
     fail "WINEPREFIX does not name a booted prefix (${WINEPREFIX:-unset})"

@@ -284,9 +284,17 @@ LeakCheck::~LeakCheck()
     const size_t now = ProcessHandles();
     EXPECT_TRUE(m_ignoreHandles || m_handles == now) << "handles leaked by the test: " << m_handles << ", now " << now;
     HMODULE module = GetModuleHandleW(L"KalvoraAdminUser.dll");
-    FARPROC canUnload = module ? GetProcAddress(module, "DllCanUnloadNow") : nullptr;
-    EXPECT_TRUE(!canUnload || reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(canUnload))() == S_OK)
-        << "objects or locks of the module still alive";
+    if (!module)
+        return;  // never loaded
+    // The tests' build of the module counts its live objects and its locks.
+    const auto counters = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(LONG*, LONG*)>(
+        reinterpret_cast<void*>(GetProcAddress(module, "KalvoraTestCounters")));
+    const auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    LONG objects = -1, locks = -1;
+    EXPECT_TRUE(counters && counters(&objects, &locks) == S_OK) << "not the tests' build of the module";
+    EXPECT_EQ(std::pair(0L, 0L), std::pair(objects, locks)) << "objects and locks of the module alive after the test";
+    EXPECT_TRUE(canUnload && canUnload() == S_OK);
 }
 
 }  // namespace kalvora::test
