@@ -1,5 +1,6 @@
 // PtrArray.h: a 0-based array of raw pointers that grows at its end by an
-// explicit step. It owns its storage, not the objects pointed to.
+// explicit step, or by half its capacity when that is more, so that n appends
+// cost O(n) whatever the step. It owns its storage, not the objects pointed to.
 //
 // Plain C++ with no Windows headers and no exceptions: every operation that
 // needs memory reports a shortage by returning false and leaves the array as
@@ -60,13 +61,17 @@ public:
         return true;
     }
 
-    // Appends p (null is allowed); a full array grows by its step.
+    // Appends p (null is allowed); a full array grows by its step or by half
+    // its capacity, whichever is more (a step of 1 after an empty load would
+    // otherwise copy the whole array on every append).
     bool Append(T* p) noexcept
     {
         if (m_size == m_capacity) {
             if (m_growBy > kMaxEntries - m_capacity)
                 return false;
-            if (!Reallocate(m_capacity + m_growBy))
+            const std::size_t half = m_capacity / 2;
+            const std::size_t grow = m_growBy < half && half <= kMaxEntries - m_capacity ? half : m_growBy;
+            if (!Reallocate(m_capacity + grow))
                 return false;
         }
         m_data[m_size++] = p;
