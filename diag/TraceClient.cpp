@@ -1,8 +1,6 @@
-// TraceClient.cpp: registration with the kernel trace device and the trace
-// message buffer it reads.
+// TraceClient.cpp: registration with the kernel trace device, and sending it
+// trace messages.
 #include "diag/TraceClient.h"
-
-#include <cstring>
 
 namespace kalvora::diag {
 
@@ -10,35 +8,8 @@ static_assert(kTraceLayout.bits == 8 * sizeof(void*), "one layout per bitness");
 static_assert(kTraceLayout.registerInputBytes == 2 * sizeof(ULONG_PTR) &&
                   kTraceLayout.registerOutputBytes == sizeof(const volatile BYTE*),
               "the register request carries the module's own addresses");
-static_assert(kTraceHeaderSize + (1 + kTraceMaxDirectArgs) * kTraceDescriptorSize == kTraceBufferSize,
-              "the local buffer holds the header, descriptor 0 and eight arguments");
 
 namespace {
-
-// Little-endian field writers (the target is little-endian).
-void Put16(BYTE* buffer, size_t offset, USHORT value) noexcept { memcpy(buffer + offset, &value, sizeof value); }
-void Put32(BYTE* buffer, size_t offset, ULONG value) noexcept { memcpy(buffer + offset, &value, sizeof value); }
-void Put64(BYTE* buffer, size_t offset, ULONGLONG value) noexcept
-{
-    memcpy(buffer + offset, &value, sizeof value);
-}
-
-// An address as a 64-bit field of the message: a 32-bit address sign-extended,
-// a 64-bit one whole.
-ULONGLONG AddressField(const volatile void* address) noexcept
-{
-    const auto value = reinterpret_cast<ULONG_PTR>(address);
-    if (kTraceLayout.signExtendAddresses)
-        return static_cast<ULONGLONG>(static_cast<LONGLONG>(static_cast<LONG>(value)));
-    return static_cast<ULONGLONG>(value);
-}
-
-void PutDescriptor(BYTE* buffer, size_t index, const void* data, ULONG length) noexcept
-{
-    size_t offset = kTraceHeaderSize + index * kTraceDescriptorSize;
-    Put64(buffer, offset, AddressField(data));
-    Put32(buffer, offset + 8, length);
-}
 
 ULONG Read32(const volatile BYTE* block, size_t offset) noexcept
 {
@@ -133,60 +104,35 @@ ULONG __cdecl TraceClient::Message(ULONG loggerLow, ULONG loggerHigh, ULONG mess
 ULONG TraceClient::MessageV(ULONG loggerLow, ULONG loggerHigh, ULONG /*messageFlags*/, const GUID* messageGuid,
                             ULONG messageNumber, va_list args) noexcept
 {
-    BYTE buffer[kTraceBufferSize] = {};
-    buffer[4] = kTraceHeaderType;
-    Put32(buffer, 8, loggerLow);
-    Put32(buffer, 12, loggerHigh);
-    Put64(buffer, 24, AddressField(messageGuid));
-    Put32(buffer, 44, kTraceHeaderFlags);
-    // The device reads the low 16 bits of the number in place.
-    ULONG number = messageNumber;
-    PutDescriptor(buffer, 0, &number, 2);
+    TraceBuffer message(kTraceLayout, loggerLow, loggerHigh, messageGuid, messageNumber);
 
     // Count and add up the arguments; the first eight go in by address.
-    size_t count = 0;
-    ULONGLONG total = 0;
     va_list walk;
     va_copy(walk, args);
-    for (;;) {
-        const void* data = va_arg(walk, const void*);
-        if (!data)
-            break;
-        ULONG length = va_arg(walk, ULONG);
-        ++count;
-        total += length;
-        if (count <= kTraceMaxDirectArgs)
-            PutDescriptor(buffer, count, data, length);
-    }
+    for (const void* data; (data = va_arg(walk, const void*)) != nullptr;)
+        message.Add(data, va_arg(walk, ULONG));
     va_end(walk);
-
-    if (total > kTraceMaxArgBytes)
+    if (message.TooLarge())
         return kTraceTooLarge;
 
     LocalBlock block;
-    USHORT size;
-    if (count > kTraceMaxDirectArgs) {
+    if (message.Gathers()) {
         // Too many to describe one by one: gather them, in order, into one block.
-        if (!block.Allocate(total > 0 ? static_cast<SIZE_T>(total) : 1))
+        if (!block.Allocate(message.Total() > 0 ? static_cast<SIZE_T>(message.Total()) : 1))
             return kTraceNoMemory;
-        BYTE* out = block.get();
+        message.BeginBlock(block.get());
         va_copy(walk, args);
-        for (size_t i = 0; i < count; ++i) {
+        for (size_t i = 0; i < message.Count(); ++i) {
             const void* data = va_arg(walk, const void*);
-            ULONG length = va_arg(walk, ULONG);
-            memcpy(out, data, length);
-            out += length;
+            message.Gather(data, va_arg(walk, ULONG));
         }
         va_end(walk);
-        PutDescriptor(buffer, 1, block.get(), static_cast<ULONG>(total));
-        size = static_cast<USHORT>(kTraceHeaderSize + 2 * kTraceDescriptorSize);
-    } else {
-        size = static_cast<USHORT>(kTraceHeaderSize + (1 + count) * kTraceDescriptorSize);
     }
-    Put16(buffer, 0, size);
+    const USHORT size = message.Finish();
 
     DWORD returned = 0;
-    m_calls.control(m_device, kTraceMessageRequest, buffer, size, nullptr, 0, &returned, nullptr);
+    m_calls.control(m_device, kTraceMessageRequest, const_cast<BYTE*>(message.Bytes()), size, nullptr, 0, &returned,
+                    nullptr);
     return kTraceOk;
 }
 

@@ -3,11 +3,14 @@
 // The module registers with the device once per process, receives a control
 // block that the device keeps up to date, and sends trace messages when that
 // block enables them. The device reads every buffer in place (by address).
+// The message buffer and the layout of each bitness: diag/TraceBuffer.h.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdarg>
+
+#include "diag/TraceBuffer.h"
 
 namespace kalvora::diag {
 
@@ -40,40 +43,7 @@ inline constexpr size_t kControlEnableOffset = 8;   // enable bits of classes 0 
 inline constexpr size_t kControlLevelOffset = 15;   // trace level
 inline constexpr BYTE kTraceClassInfoBit = 0x02;    // "WLG_INFO"
 
-// Where the protocol depends on the bitness of the module. The 32-bit layout
-// is the device's original one: the register request carries two 32-bit
-// addresses and returns a 32-bit one, and every 64-bit address field of a
-// message holds a 32-bit address sign-extended. The 64-bit module sends whole
-// addresses: the register request is two 64-bit addresses in, one out, and
-// the message's address fields hold the address itself.
-struct TraceLayout {
-    unsigned bits;                 // of the module's addresses
-    size_t registerInputBytes;     // the control GUID's and the module name's addresses
-    size_t registerOutputBytes;    // the control block's address
-    bool signExtendAddresses;      // how an address fills a 64-bit field
-};
-inline constexpr TraceLayout kTraceLayouts[] = {
-    {32, 8, 4, true},
-    {64, 16, 8, false},
-};
-inline constexpr const TraceLayout& kTraceLayout = kTraceLayouts[sizeof(void*) == 8 ? 1 : 0];
-
-// Message buffer: 48-byte header, then 16-byte descriptors (data address,
-// length). Descriptor 0 holds the message number.
-inline constexpr size_t kTraceHeaderSize = 48;
-inline constexpr size_t kTraceDescriptorSize = 16;
-inline constexpr size_t kTraceBufferSize = 192;  // header, descriptor 0 and eight arguments
-inline constexpr size_t kTraceMaxDirectArgs = 8;
-inline constexpr ULONG kTraceMaxArgBytes = 8192;
-inline constexpr ULONG kTraceHeaderFlags = 0x001A0000;  // traced GUID, GUID and data by address
-inline constexpr BYTE kTraceHeaderType = 0xFF;
-
 inline constexpr ULONG kTraceStartupMessage = 10;
-
-// Results of the trace message operation.
-inline constexpr ULONG kTraceOk = 0;
-inline constexpr ULONG kTraceTooLarge = 0xC0000001;  // STATUS_UNSUCCESSFUL
-inline constexpr ULONG kTraceNoMemory = 0xC0000017;  // STATUS_NO_MEMORY
 
 // ---- device access ----------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs the cross toolchains and Wine on Debian 12 when they are missing.
+# Installs the cross toolchains and Wine on Debian 12 when they are missing;
+# `setup.sh fuzz` also the native fuzzing toolchain.
 # Safe to run again: it only calls apt when something is absent. Needs root
 # (or sudo) for apt; says what to do when it cannot install.
 set -eu
@@ -19,6 +20,14 @@ command -v cmake >/dev/null 2>&1 || want cmake
 # cmake only recommends make, which its Makefile generator needs.
 command -v make >/dev/null 2>&1 || want make
 [ -f /usr/src/googletest/CMakeLists.txt ] || want googletest
+# With "fuzz", what the native fuzz targets need (scripts/fuzz.sh): clang 14,
+# its libFuzzer and sanitizer run times (libclang-rt-14-dev, which clang-14
+# does not pull in), and llvm-symbolizer for source lines in their reports.
+if [ "${1:-}" = fuzz ]; then
+    command -v clang++-14 >/dev/null 2>&1 || want clang-14
+    ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || want libclang-rt-14-dev
+    command -v llvm-symbolizer-14 >/dev/null 2>&1 || want llvm-14
+fi
 
 [ -n "$need" ] || exit 0
 

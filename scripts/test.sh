@@ -4,6 +4,8 @@
 # the module registered, and runs ctest in each build tree. Every suite runs
 # in a fresh copy of its bitness's template prefix (tests/run_test.sh), with
 # Wine's heap checking on: a heap error that any test's run reports fails it.
+# A full run also runs the native fuzz targets for a bounded time
+# (scripts/fuzz.sh).
 #
 #   scripts/test.sh [ctest arguments]      for example -R shares
 #   KALVORA_BITNESS=64 scripts/test.sh     only the 64-bit build
@@ -23,6 +25,12 @@ for bits in $KALVORA_BITNESSES; do
     echo "==> $bits-bit: ctest"
     (cd "$dir" && ctest --output-on-failure -j "$(nproc)" "$@") || failed="$failed $bits-bit"
 done
+
+# The native fuzz targets, a bounded run (a full run only).
+if [ $# -eq 0 ]; then
+    echo "==> fuzz targets (native)"
+    sh "$KALVORA_ROOT/scripts/fuzz.sh" || failed="$failed fuzz"
+fi
 
 # On a host that runs both bitnesses, check the entry points as a host
 # without 32-bit support would run them (a full run only).

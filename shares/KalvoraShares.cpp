@@ -13,6 +13,7 @@
 #include "module/Module.h"
 #include "module/Resource.h"
 #include "module/Text.h"
+#include "shares/ShareText.h"
 
 namespace kalvora {
 
@@ -28,9 +29,6 @@ constexpr DWORD kGroupNameChars = 260;  // terminator included
 
 // Longest configuration text that PutShare writes.
 constexpr size_t kMaxConfigChars = 519;
-
-const wchar_t kDisplaySeparator[] = L" - [";
-const wchar_t kOnHttp[] = L"[onhttp";
 
 // Win32 error code as an HRESULT; 0 and negative values pass unchanged.
 HRESULT Win32ToHResult(LONG error) noexcept
@@ -52,23 +50,6 @@ bool IsBlank(const wchar_t* text) noexcept
 bool StartsWithTs(const std::wstring& text) noexcept
 {
     return text.size() >= 2 && (text[0] == L't' || text[0] == L'T') && (text[1] == L's' || text[1] == L'S');
-}
-
-// Display text of one share: the name, then " - [data]" when there is data.
-// The data is UTF-16 text of its stored length, up to its first null.
-void SetDisplayText(std::wstring& out, const wchar_t* name, DWORD nameLen, const BYTE* data, DWORD dataLen)
-{
-    if (dataLen == 0) {
-        out.assign(name, nameLen);
-        return;
-    }
-    const wchar_t* chars = reinterpret_cast<const wchar_t*>(data);
-    const size_t count = LengthUpToNul(chars, dataLen / sizeof(wchar_t));
-    out.reserve(nameLen + 5 + count);
-    out.assign(name, nameLen);
-    out += kDisplaySeparator;
-    out.append(chars, count);
-    out += L']';
 }
 
 }  // namespace
@@ -192,13 +173,9 @@ STDMETHODIMP KalvoraShares::RemoveShare(BSTR bsGroup, BSTR bsName)
 {
     ModuleStateGuard guard;
     try {
-        // The caller passes a display text; the value name is what stands in
-        // front of its first " - [". A text without one is a name as it is
-        // (a share without data is displayed by its name alone).
-        std::wstring valueName = Text(bsName);
-        const size_t cut = valueName.find(kDisplaySeparator);
-        if (cut != std::wstring::npos)
-            valueName.resize(cut);
+        // The caller passes a display text. A text without " - [" is a name as
+        // it is (a share without data is displayed by its name alone).
+        const std::wstring valueName(ShareValueName(Text(bsName)));
 
         RegKey key = OpenShareKey(Text(bsGroup));
         if (!key)
@@ -224,20 +201,10 @@ STDMETHODIMP KalvoraShares::GetShareName(LONG lIndex, BSTR* bsName)
     if (lIndex < 0 || static_cast<size_t>(lIndex) >= m_shares.size())
         return E_INVALIDARG;
 
-    // Shares published with the "on" prefix in front of a web address are
-    // shown without it: the two letters after the first "[onhttp" bracket go.
-    const std::wstring& stored = m_shares[static_cast<size_t>(lIndex)];
-    const size_t at = stored.find(kOnHttp);
-    if (at == std::wstring::npos) {
-        *bsName = SysAllocStringLen(stored.data(), static_cast<UINT>(stored.size()));
-    } else {
-        const size_t head = at + 1;  // up to and with the bracket
-        const size_t tail = stored.size() - head - 2;
-        *bsName = SysAllocStringLen(nullptr, static_cast<UINT>(head + tail));
-        if (*bsName) {
-            std::wmemcpy(*bsName, stored.data(), head);
-            std::wmemcpy(*bsName + head, stored.data() + head + 2, tail);
-        }
+    try {
+        *bsName = BStr::Of(ShownShareText(m_shares[static_cast<size_t>(lIndex)])).Detach();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
     }
     return *bsName ? S_OK : E_OUTOFMEMORY;
 }
@@ -256,14 +223,13 @@ STDMETHODIMP KalvoraShares::GetShareCount(BSTR bsGroup, LONG* lCount)
         // Stops at the first value that does not fit the buffers, at the end
         // of the values, or at any error.
         wchar_t name[kValueNameChars];
-        alignas(wchar_t) BYTE data[kValueDataBytes];
+        BYTE data[kValueDataBytes];
         for (DWORD index = 0;; ++index) {
             DWORD nameLen = kValueNameChars;
             DWORD dataLen = kValueDataBytes;
             if (RegEnumValueW(key.Get(), index, name, &nameLen, nullptr, nullptr, data, &dataLen) != ERROR_SUCCESS)
                 break;
-            m_shares.emplace_back();
-            SetDisplayText(m_shares.back(), name, nameLen, data, dataLen);
+            m_shares.push_back(ShareDisplayText(std::wstring_view(name, nameLen), data, dataLen));
         }
         *lCount = static_cast<LONG>(m_shares.size());
         return S_OK;
