@@ -14,7 +14,6 @@ namespace {
 
 using Device = kalvora::test::FakeTraceDevice;
 using Bytes = Device::Bytes;
-using Args = std::vector<std::pair<const void*, ULONG>>;  // message arguments: data and length
 const size_t kPtr = sizeof(void*);
 const BYTE* At(ULONGLONG address) { return reinterpret_cast<const BYTE*>(static_cast<ULONG_PTR>(address)); }
 ULONGLONG Get(const Bytes& b, size_t offset, size_t size) { return Device::Field(b, offset, size); }
@@ -122,50 +121,26 @@ TEST(TraceClient, MessageHeaderByteByByte)
     EXPECT_EQ(Bytes(expected, expected + 96), b);
 }
 
-TEST(TraceClient, MessageSizesAndTheArgumentLimit)
+TEST(TraceClient, ArgumentsEndAtANullAddressMoreThanEightAreGatheredOver8192AreRefused)
 {
     BYTE block[16];
     std::optional<TraceClient> client;
     NewClient(client, block, 1, 0, 0).Start();
-    Bytes d(8193);
-    for (size_t i = 0; i < d.size(); ++i)
-        d[i] = BYTE(i * 7);
-    const BYTE* p = d.data();
-    Args three{{"abc", 3}, {p, 4}, {L"xy", 6}}, eight, words, nine;
-    for (ULONG i = 0; i < 8; ++i)
-        eight.push_back({p + i, 1}), nine.push_back({p + 1000 * i, 1000});
-    for (const char* w : {"one", "two", "three", "four", "five", "six", "seven", "eight", "nine"})
-        words.push_back({w, ULONG(strlen(w))});
-    auto nineWithLast = [&](ULONG last) { Args a = nine; a.push_back({p + 8000, last}); return a; };
-    const std::tuple<Args, ULONG, size_t> cases[] = {  // the arguments, the result, the size sent (0: none)
-        {{}, 0, 64}, {three, 0, 112}, {eight, 0, 192}, {words, 0, 80},  // more than eight: gathered
-        {{{p, 8191}, {p + 8191, 1}}, 0, 96}, {nineWithLast(192), 0, 80},  // 8192 bytes
-        {{{p, 8192}, {p + 8192, 1}}, 0xC0000001, 0}, {nineWithLast(193), 0xC0000001, 0},  // 8193 bytes
-        {{{p, 0xFFFFFFFF}, {p, 2}}, 0xC0000001, 0},  // lengths that wrap around 32 bits
-    };
-    for (const auto& [args, result, size] : cases) {
-        g_device.requests.resize(1);
-        std::pair<const void*, ULONG> a[10] = {};  // a null address ends the list
-        std::copy(args.begin(), args.begin() + std::min<size_t>(args.size(), 9), a);
-        EXPECT_EQ(result, client->Message(1, 0, 0, &kTraceMessageGuid, 0xABCD1234, a[0].first, a[0].second, a[1].first,
-                                          a[1].second, a[2].first, a[2].second, a[3].first, a[3].second, a[4].first,
-                                          a[4].second, a[5].first, a[5].second, a[6].first, a[6].second, a[7].first,
-                                          a[7].second, a[8].first, a[8].second, a[9].first));
-        ASSERT_EQ(size ? 2u : 1u, g_device.requests.size()) << args.size();
-        if (!size)
-            continue;
-        const Device::Request& r = g_device.requests[1];
-        EXPECT_EQ(std::pair(size, ULONGLONG(size)), std::pair(r.input.size(), Get(r.input, 0, 4)));
-        // Up to eight arguments by their own addresses, more in one block, in order.
-        std::vector<Bytes> want{{0x34, 0x12}};  // the number's low 16 bits
-        for (size_t j = 0; j < args.size(); ++j) {
-            if (args.size() <= 8 || j == 0)
-                want.emplace_back();
-            want.back().insert(want.back().end(), (const BYTE*)args[j].first, (const BYTE*)args[j].first + args[j].second);
-            EXPECT_TRUE(args.size() > 8 || reinterpret_cast<ULONG_PTR>(args[j].first) == Get(r.input, 64 + 16 * j, 8));
-        }
-        EXPECT_EQ(want, r.data) << args.size();
-    }
+    const auto send = [&](auto... args) { return client->Message(1, 0, 0, &kTraceMessageGuid, 0xABCD1234, args...); };
+    const Bytes big(8192);
+    EXPECT_EQ(0u, send("abc", ULONG(3), L"xy", ULONG(6), (const void*)nullptr, ULONG(5), "zz", ULONG(2), (const void*)nullptr));
+    EXPECT_EQ(0u, send("one", ULONG(3), "two", ULONG(3), "3", ULONG(1), "4", ULONG(1), "5", ULONG(1), "6", ULONG(1), "7",
+                       ULONG(1), "8", ULONG(1), "nine", ULONG(4), (const void*)nullptr));
+    EXPECT_EQ(0u, send(big.data(), ULONG(8191), "z", ULONG(1), (const void*)nullptr));
+    EXPECT_EQ(0xC0000001u, send(big.data(), ULONG(8192), "z", ULONG(1), (const void*)nullptr));  // nothing sent
+    EXPECT_EQ(0xC0000001u, send(big.data(), ULONG(0xFFFFFFFF), "zz", ULONG(2), (const void*)nullptr));  // wraps around
+    ASSERT_EQ(4u, g_device.requests.size());
+    const auto text = [](const char* t) { return Bytes(t, t + strlen(t)); };
+    // The number's low 16 bits first; then each argument, or one block of them all.
+    EXPECT_EQ((std::vector<Bytes>{{0x34, 0x12}, text("abc"), {'x', 0, 'y', 0, 0, 0}}), g_device.requests[1].data);
+    EXPECT_EQ((std::vector<Bytes>{{0x34, 0x12}, text("onetwo345678nine")}), g_device.requests[2].data);
+    EXPECT_EQ(std::tuple(size_t(96), size_t(80), size_t(96)),
+              std::tuple(g_device.requests[1].input.size(), g_device.requests[2].input.size(), g_device.requests[3].input.size()));
 }
 
 }  // namespace
