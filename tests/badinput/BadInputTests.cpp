@@ -1,0 +1,253 @@
+// Bad input through IDispatch: every row of cases.txt (which bad_input.vbs
+// runs too) and of cpp-cases.txt is a test of its own, that checks the
+// outcome of each call, the events, the keys and values of the store that
+// changed, leaks and the module's unload answer (the row format is described
+// at the head of cases.txt). Then null out pointers, through the function table.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+
+#include "support/TestSupport.h"
+
+namespace kalvora::test {
+namespace {
+
+const HKEY kHklm = HKEY_LOCAL_MACHINE;
+const std::wstring kUsers = L"SOFTWARE\\Vantrope\\ORVE\\TAV\\Users", kShares = L"SOFTWARE\\Kalvora\\Ostrel\\2.0\\shares";
+
+struct Row {
+    std::string name;  // the file and the line
+    Texts cols;        // class, steps, events, store changes
+};
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
+
+Texts SplitOn(const std::wstring& text, const std::wstring& separator)
+{
+    Texts parts;
+    for (size_t at = 0, next = 0; next != std::wstring::npos; at = next + separator.size())
+        parts.push_back(text.substr(at, (next = text.find(separator, at)) - at));
+    return parts;
+}
+
+std::vector<Row> Load(const std::string& file)
+{
+    std::vector<Row> rows;
+    std::ifstream in(KALVORA_BADINPUT_DIR "/" + file);
+    std::string line;
+    for (int n = 1; std::getline(in, line); ++n) {
+        std::wstring text(line.size(), L'\0');
+        text.resize(MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), &text[0], int(text.size())));
+        Texts cols = SplitOn(text, L"\t");
+        cols.erase(std::remove(cols.begin(), cols.end(), L""), cols.end());
+        if (!cols.empty() && cols[0][0] != L'#')
+            rows.push_back({file.substr(0, file.find_first_of("-.")) + "_line" + std::to_string(n), cols});
+    }
+    return rows.empty() ? std::vector<Row>{{"no_rows_in_" + file.substr(0, 3), {}}} : rows;
+}
+
+std::wstring TempDir()
+{
+    wchar_t dir[MAX_PATH];
+    return std::wstring(dir, GetTempPathW(MAX_PATH, dir));
+}
+
+// The escapes {#N} (the character N), {temp} (the temporary folder), {bytes}
+// (the characters 0 to 255) and {text*N} (text N times).
+std::wstring Expand(const std::wstring& s)
+{
+    std::wstring out;
+    for (size_t i = 0, end; i < s.size(); ++i) {
+        if (s[i] != L'{' || (end = s.find(L'}', i)) == std::wstring::npos) {
+            out += s[i];
+            continue;
+        }
+        const std::wstring t = s.substr(i + 1, end - i - 1);
+        const size_t star = t.rfind(L'*');
+        i = end;
+        if (t.size() > 1 && t[0] == L'#' && iswdigit(t[1]))
+            out += wchar_t(std::stoi(t.substr(1)));
+        else if (t == L"temp")
+            out += TempDir();
+        else if (t == L"bytes")
+            for (wchar_t b = 0; b < 256; ++b)
+                out += b;
+        else if (star != std::wstring::npos)
+            for (long n = std::stol(t.substr(star + 1)); n > 0; --n)
+                out.append(t, 0, star);
+        else
+            out += L'{' + t + L'}';
+    }
+    return out;
+}
+
+// Runs a preparing step: "@key|path", "@seed|path|name|type|data", "@file|name|a or u|text".
+void Prepare(const Texts& p, Texts& files)
+{
+    const std::wstring path = L"SOFTWARE\\" + p[1];
+    if (p[0] == L"@key")
+        return CreateKey(kHklm, path);
+    std::string bytes = p[0] == L"@file" && p[2] == L"u" ? "\xFF\xFE" : "";  // UTF-16 after a byte-order mark
+    if (p[0] == L"@file") {
+        for (wchar_t c : p[3])
+            bytes.append(reinterpret_cast<const char*>(&c), p[2] == L"u" ? 2 : 1);
+        return files.push_back(TempFile(p[1], bytes));
+    }
+    const DWORD type = p[3] == L"REG_DWORD" ? REG_DWORD : p[3] == L"REG_BINARY" ? REG_BINARY : p[3] == L"REG_EXPAND_SZ" ? REG_EXPAND_SZ : REG_SZ;
+    if (type == REG_DWORD) {
+        const DWORD number = std::stoul(p[4]);
+        return SetRaw(kHklm, path, p[2].c_str(), type, &number, sizeof number);
+    }
+    for (size_t i = 0; type == REG_BINARY && i + 1 < p[4].size(); i += 2)
+        bytes += char(std::stoi(p[4].substr(i, 2), nullptr, 16));
+    if (type == REG_BINARY)
+        return SetRaw(kHklm, path, p[2].c_str(), type, bytes.data(), DWORD(bytes.size()));
+    SetRaw(kHklm, path, p[2].c_str(), type, p[4].c_str(), DWORD((p[4].size() + 1) * sizeof(wchar_t)));
+}
+
+// The store as sorted lines: each key ("Users\\a") and each value ("Users\\a:Computer").
+void Dump(const std::wstring& path, const std::wstring& shown, Texts& out)
+{
+    if (!KeyExists(kHklm, path))
+        return;
+    out.push_back(shown);
+    for (const std::wstring& value : Names(kHklm, path, true))
+        out.push_back(shown + L":" + value);
+    for (const std::wstring& key : Names(kHklm, path, false))
+        Dump(path + L"\\" + key, shown + L"\\" + key, out);
+}
+Texts Store()
+{
+    Texts lines;
+    Dump(kUsers, L"Users", lines);
+    Dump(kShares, L"shares", lines);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+// What changed: "-line" for each line gone, "+line" for each new one; "=" for nothing.
+std::wstring Changes(const Texts& before, const Texts& after)
+{
+    Texts changes;
+    for (const auto& [from, to, sign] : {std::tuple(&before, &after, L"-"), std::tuple(&after, &before, L"+")})
+        for (const std::wstring& line : *from)
+            if (!std::binary_search(to->begin(), to->end(), line))
+                changes.push_back(sign + line);
+    return changes.empty() ? L"=" : Join(changes, L" ; ");
+}
+
+// Each case starts with the two roots of the store empty, and no test double settings.
+void Wipe()
+{
+    DeleteTree(kHklm, L"SOFTWARE\\KalvoraTest");
+    for (const std::wstring& root : {kUsers, kShares}) {
+        DeleteTree(kHklm, root);
+        CreateKey(kHklm, root);
+    }
+}
+
+class BadInput : public ModuleTest, public testing::WithParamInterface<Row> {};
+
+TEST_P(BadInput, Row)
+{
+    const Texts& c = GetParam().cols;
+    ASSERT_EQ(4u, c.size()) << "a row: class, steps, events, store changes";
+    file_ = c[0] == L"KalvoraShares" ? L"shares/KalvoraShares.cpp" : L"collection/EnumKalvoraUser.cpp";
+    CLSID clsid{};
+    ASSERT_EQ(S_OK, CLSIDFromProgID((L"KalvoraAdminUser." + c[0]).c_str(), &clsid));
+    Wipe();
+    Texts files, before;
+    ComPtr<IDispatch> object;
+    for (const std::wstring& step : SplitOn(c[1], L" ; ")) {
+        const size_t at = step.find(L" =>");  // the expected outcome follows; without: ""
+        Texts p = Split(step.substr(0, at), L'|');
+        std::transform(p.begin(), p.end(), p.begin(), Expand);
+        if (p[0][0] == L'@') {
+            Prepare(p, files);
+            continue;
+        }
+        if (!object) {  // created once the case is prepared
+            object = Create<IDispatch>(clsid);
+            before = Store();
+        }
+        // "Item|name|Property" reads a property of the user that Item returns.
+        ComPtr<IEnumKalvoraUser> users;
+        ComPtr<IKalvoraUser> user;
+        const bool ofUser = p[0] == L"Item" && p.size() == 3 && SUCCEEDED(object.As(&users)) &&
+                            SUCCEEDED(users->Item(B(p[1]).Get(), &user));
+        EXPECT_EQ(Expand(at == std::wstring::npos ? L"" : step.substr(std::min(at + 4, step.size()))),
+                  ofUser ? Call(user.Get(), p[2]) : Call(object.Get(), Join(p, L"|"))) << step;
+    }
+    EXPECT_EQ(Expand(c[3]), Changes(before, Store()));
+    ExpectEvents(c[2] == L"-" ? Texts{} : SplitOn(Expand(c[2]), L" ; "));
+    for (const std::wstring& file : files)
+        DeleteFileW(file.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Shared, BadInput, testing::ValuesIn(Load("cases.txt")), [](const auto& row) { return row.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cpp, BadInput, testing::ValuesIn(Load("cpp-cases.txt")), [](const auto& row) { return row.param.name; });
+
+// Every out parameter given a null pointer, through the function table:
+// E_POINTER (E_INVALIDARG from the checked string properties of a user, as
+// designed), and the call does nothing: no cursor moves, no user is added, no
+// event, no key or value is written. A failing NextUser writes nothing either.
+class NullOut : public ModuleTest {};
+
+TEST_F(NullOut, EveryOutParameterRefusesANullPointer)
+{
+    Wipe();
+    for (const wchar_t* name : {L"a", L"b"})
+        CreateKey(kHklm, kUsers + L"\\" + name);
+    const std::wstring file = TempFile(L"null.csv", "h\n1,2,3,4,5,c,7,PC,\n");
+    auto user = Create<IKalvoraUser>(CLSID_KalvoraUser);
+    auto users = Create<IEnumKalvoraUser>(CLSID_EnumKalvoraUser);
+    auto shares = Create<IKalvoraShares>(CLSID_KalvoraShares);
+    const Texts before = Store();
+    const BStr a = B(L"a"), path = B(file), unc = B(L"\\\\s\\x");
+    using U = IKalvoraUser;
+    for (auto get : {&U::get_Computer, &U::get_MyComputer, &U::get_MyDesktop, &U::get_MyDocuments, &U::get_MyFavorites,
+                     &U::get_MyNetwork, &U::get_MyRecent, &U::get_Name, &U::get_SecurityLevel})
+        EXPECT_EQ(E_INVALIDARG, (user.Get()->*get)(nullptr));
+    const std::pair<const char*, std::function<HRESULT()>> calls[] = {
+        {"IsNetwork", [&] { return user->get_IsNetwork(nullptr); }},
+        {"Mailbox", [&] { return user->get_Mailbox(nullptr); }},
+        {"New", [&] { return users->New(nullptr); }},
+        {"Item", [&] { return users->Item(a.Get(), nullptr); }},
+        {"GetCount", [&] { return users->GetCount(nullptr); }},
+        {"NextUser", [&] { return users->get_NextUser(nullptr); }},
+        {"GetDomainUserCount", [&] { return users->GetDomainUserCount(a.Get(), nullptr); }},
+        {"GetDomainUserName", [&] { return users->GetDomainUserName(0, nullptr); }},
+        {"CheckComputer", [&] { return users->CheckComputer(a.Get(), a.Get(), nullptr); }},
+        {"GetUserGroupCount", [&] { return users->GetUserGroupCount(nullptr); }},
+        {"GetUserGroupName", [&] { return users->GetUserGroupName(0, nullptr); }},
+        {"ImportFile", [&] { return users->ImportFile(path.Get(), nullptr); }},
+        {"PutShare", [&] { return shares->PutShare(a.Get(), a.Get(), unc.Get(), a.Get(), a.Get(), a.Get(), nullptr); }},
+        {"GetShareName", [&] { return shares->GetShareName(0, nullptr); }},
+        {"GetShareCount", [&] { return shares->GetShareCount(a.Get(), nullptr); }},
+        {"GetGroupCount", [&] { return shares->GetGroupCount(nullptr); }},
+        {"GetRegGroupName", [&] { return shares->GetRegGroupName(0, nullptr); }},
+        {"GetRegGroupCount", [&] { return shares->GetRegGroupCount(nullptr); }},
+        {"GetGroupName", [&] { return shares->GetGroupName(0, nullptr); }},
+    };
+    for (const auto& [name, call] : calls)
+        EXPECT_EQ(E_POINTER, call()) << name;
+    LPOLESTR name = const_cast<LPOLESTR>(L"Name");
+    DISPID id = 0;
+    for (IDispatch* object : std::initializer_list<IDispatch*>{user.Get(), users.Get(), shares.Get()}) {
+        EXPECT_EQ(E_POINTER, object->GetTypeInfoCount(nullptr));
+        EXPECT_EQ(E_POINTER, object->GetTypeInfo(0, 0, nullptr));
+        EXPECT_EQ(E_POINTER, object->GetIDsOfNames(IID_NULL, &name, 1, 0, nullptr));
+        EXPECT_EQ(E_POINTER, object->GetIDsOfNames(IID_NULL, nullptr, 1, 0, &id));
+        EXPECT_EQ(E_POINTER, object->QueryInterface(IID_IDispatch, nullptr));
+    }
+    EXPECT_EQ(L"a|2", Call(users.Get(), L"NextUser") + L"|" + Call(users.Get(), L"GetCount"));
+    EXPECT_EQ(before, Store());
+    BSTR untouched = reinterpret_cast<BSTR>(INT_PTR(0x5A5A5A5A)), out = untouched;
+    ASSERT_EQ(S_OK, users->Add(nullptr));
+    EXPECT_EQ(L"b", Call(users.Get(), L"NextUser"));
+    EXPECT_EQ(std::pair(E_FAIL, untouched), std::pair(users->get_NextUser(&out), out));
+    DeleteFileW(file.c_str());
+}
+
+}  // namespace
+}  // namespace kalvora::test
