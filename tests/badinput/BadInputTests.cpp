@@ -1,8 +1,8 @@
 // Bad input through IDispatch: every row of cases.txt (which bad_input.vbs
 // runs too) and of cpp-cases.txt is a test of its own, that checks the
 // outcome of each call, the events, the keys and values of the store that
-// changed, leaks and the module's unload answer (the row format is described
-// at the head of cases.txt). Then null out pointers, through the function table.
+// changed, leaks and the module's unload answer (the format is described at
+// the head of cases.txt). Then null out pointers, through the function table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -39,7 +39,7 @@ std::vector<Row> Load(const std::string& file)
     for (int n = 1; std::getline(in, line); ++n) {
         std::wstring text(line.size(), L'\0');
         text.resize(MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), &text[0], int(text.size())));
-        Texts cols = SplitOn(text, L"\t");
+        Texts cols = Split(text, L'\t');
         cols.erase(std::remove(cols.begin(), cols.end(), L""), cols.end());
         if (!cols.empty() && cols[0][0] != L'#')
             rows.push_back({file.substr(0, file.find_first_of("-.")) + "_line" + std::to_string(n), cols});
@@ -82,48 +82,50 @@ std::wstring Expand(const std::wstring& s)
     return out;
 }
 
-// Runs a preparing step: "@key|path", "@seed|path|name|type|data", "@file|name|a or u|text".
-void Prepare(const Texts& p, Texts& files)
+// Runs a preparing step: "@key|path", "@seed|path|name|type|data", "@file|name|a or u|text", and
+// (C++ only) "@raw|path|name|type number|text": the text's characters, without a terminator, and
+// "@folder|computer|path": a folder of the test network.
+void Prepare(const Texts& p, std::vector<std::shared_ptr<void>>& held)
 {
-    const std::wstring path = L"SOFTWARE\\" + p[1];
+    const std::wstring path = L"SOFTWARE\\" + p[1], &text = p.back();
     if (p[0] == L"@key")
         return CreateKey(kHklm, path);
+    if (p[0] == L"@folder")
+        return Folders(p[1], {p[2]});
+    if (p[0] == L"@raw")  // "#" keeps the registry from adding a terminator after the text
+        return SetRaw(kHklm, path, p[2].c_str(), std::stoul(p[3]), (text + L"#").c_str(), DWORD(text.size() * sizeof(wchar_t)));
     std::string bytes = p[0] == L"@file" && p[2] == L"u" ? "\xFF\xFE" : "";  // UTF-16 after a byte-order mark
     if (p[0] == L"@file") {
-        for (wchar_t c : p[3])
+        for (wchar_t c : text)
             bytes.append(reinterpret_cast<const char*>(&c), p[2] == L"u" ? 2 : 1);
-        return files.push_back(TempFile(p[1], bytes));
+        return held.push_back(std::shared_ptr<void>(nullptr, [file = TempFile(p[1], bytes)](void*) { DeleteFileW(file.c_str()); }));
     }
     const DWORD type = p[3] == L"REG_DWORD" ? REG_DWORD : p[3] == L"REG_BINARY" ? REG_BINARY : p[3] == L"REG_EXPAND_SZ" ? REG_EXPAND_SZ : REG_SZ;
-    if (type == REG_DWORD) {
-        const DWORD number = std::stoul(p[4]);
-        return SetRaw(kHklm, path, p[2].c_str(), type, &number, sizeof number);
-    }
-    for (size_t i = 0; type == REG_BINARY && i + 1 < p[4].size(); i += 2)
-        bytes += char(std::stoi(p[4].substr(i, 2), nullptr, 16));
-    if (type == REG_BINARY)
-        return SetRaw(kHklm, path, p[2].c_str(), type, bytes.data(), DWORD(bytes.size()));
-    SetRaw(kHklm, path, p[2].c_str(), type, p[4].c_str(), DWORD((p[4].size() + 1) * sizeof(wchar_t)));
+    const DWORD number = type == REG_DWORD ? std::stoul(text) : 0;
+    for (size_t i = 0; type == REG_BINARY && i + 1 < text.size(); i += 2)
+        bytes += char(std::stoi(text.substr(i, 2), nullptr, 16));
+    if (type == REG_DWORD)
+        bytes.assign(reinterpret_cast<const char*>(&number), sizeof number);
+    else if (type != REG_BINARY)
+        bytes.assign(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * sizeof(wchar_t));
+    SetRaw(kHklm, path, p[2].c_str(), type, bytes.data(), DWORD(bytes.size()));
 }
 
-// The store as sorted lines: each key ("Users\\a") and each value ("Users\\a:Computer").
+// The store as sorted lines: each key ("Users\a"), and each value with its
+// data of its whole stored length, and its type unless REG_SZ ("Users\a:x=1 (type 4)").
 void Dump(const std::wstring& path, const std::wstring& shown, Texts& out)
 {
     if (!KeyExists(kHklm, path))
         return;
     out.push_back(shown);
-    for (const std::wstring& value : Names(kHklm, path, true))
-        out.push_back(shown + L":" + value);
+    for (const std::wstring& value : Names(kHklm, path, true)) {
+        DWORD type = 0;
+        const std::wstring data = GetStored(kHklm, path, value.c_str(), &type);
+        out.push_back(shown + L":" + value + L"=" + data + (type == REG_SZ ? L"" : L" (type " + std::to_wstring(type) + L")"));
+    }
     for (const std::wstring& key : Names(kHklm, path, false))
         Dump(path + L"\\" + key, shown + L"\\" + key, out);
-}
-Texts Store()
-{
-    Texts lines;
-    Dump(kUsers, L"Users", lines);
-    Dump(kShares, L"shares", lines);
-    std::sort(lines.begin(), lines.end());
-    return lines;
+    std::sort(out.begin(), out.end());
 }
 // What changed: "-line" for each line gone, "+line" for each new one; "=" for nothing.
 std::wstring Changes(const Texts& before, const Texts& after)
@@ -135,8 +137,16 @@ std::wstring Changes(const Texts& before, const Texts& after)
                 changes.push_back(sign + line);
     return changes.empty() ? L"=" : Join(changes, L" ; ");
 }
+Texts Store()
+{
+    Texts lines;
+    Dump(kUsers, L"Users", lines);
+    Dump(kShares, L"shares", lines);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
 
-// Each case starts with the two roots of the store empty, and no test double settings.
+// Each case starts with the two roots of the store empty, and no settings of the test doubles.
 void Wipe()
 {
     DeleteTree(kHklm, L"SOFTWARE\\KalvoraTest");
@@ -156,19 +166,23 @@ TEST_P(BadInput, Row)
     CLSID clsid{};
     ASSERT_EQ(S_OK, CLSIDFromProgID((L"KalvoraAdminUser." + c[0]).c_str(), &clsid));
     Wipe();
-    Texts files, before;
+    Texts before;
+    std::vector<Texts> denials;                // "@deny|path|access list" (C++ only), until the case ends
+    std::vector<std::shared_ptr<void>> held;  // temporary files, and access lists
     ComPtr<IDispatch> object;
     for (const std::wstring& step : SplitOn(c[1], L" ; ")) {
         const size_t at = step.find(L" =>");  // the expected outcome follows; without: ""
         Texts p = Split(step.substr(0, at), L'|');
         std::transform(p.begin(), p.end(), p.begin(), Expand);
         if (p[0][0] == L'@') {
-            Prepare(p, files);
+            p[0] == L"@deny" ? denials.push_back(p) : Prepare(p, held);
             continue;
         }
-        if (!object) {  // created once the case is prepared
-            object = Create<IDispatch>(clsid);
+        if (!object) {  // created once the case is prepared, and its access lists set
             before = Store();
+            for (const Texts& d : denials)
+                held.push_back(Restrict(kHklm, L"SOFTWARE\\" + d[1], d[2].c_str()));
+            object = Create<IDispatch>(clsid);
         }
         // "Item|name|Property" reads a property of the user that Item returns.
         ComPtr<IEnumKalvoraUser> users;
@@ -178,10 +192,9 @@ TEST_P(BadInput, Row)
         EXPECT_EQ(Expand(at == std::wstring::npos ? L"" : step.substr(std::min(at + 4, step.size()))),
                   ofUser ? Call(user.Get(), p[2]) : Call(object.Get(), Join(p, L"|"))) << step;
     }
+    held.clear();
     EXPECT_EQ(Expand(c[3]), Changes(before, Store()));
     ExpectEvents(c[2] == L"-" ? Texts{} : SplitOn(Expand(c[2]), L" ; "));
-    for (const std::wstring& file : files)
-        DeleteFileW(file.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Shared, BadInput, testing::ValuesIn(Load("cases.txt")), [](const auto& row) { return row.param.name; });
@@ -208,31 +221,31 @@ TEST_F(NullOut, EveryOutParameterRefusesANullPointer)
     for (auto get : {&U::get_Computer, &U::get_MyComputer, &U::get_MyDesktop, &U::get_MyDocuments, &U::get_MyFavorites,
                      &U::get_MyNetwork, &U::get_MyRecent, &U::get_Name, &U::get_SecurityLevel})
         EXPECT_EQ(E_INVALIDARG, (user.Get()->*get)(nullptr));
-    const std::pair<const char*, std::function<HRESULT()>> calls[] = {
-        {"IsNetwork", [&] { return user->get_IsNetwork(nullptr); }},
-        {"Mailbox", [&] { return user->get_Mailbox(nullptr); }},
-        {"New", [&] { return users->New(nullptr); }},
-        {"Item", [&] { return users->Item(a.Get(), nullptr); }},
-        {"GetCount", [&] { return users->GetCount(nullptr); }},
-        {"NextUser", [&] { return users->get_NextUser(nullptr); }},
-        {"GetDomainUserCount", [&] { return users->GetDomainUserCount(a.Get(), nullptr); }},
-        {"GetDomainUserName", [&] { return users->GetDomainUserName(0, nullptr); }},
-        {"CheckComputer", [&] { return users->CheckComputer(a.Get(), a.Get(), nullptr); }},
-        {"GetUserGroupCount", [&] { return users->GetUserGroupCount(nullptr); }},
-        {"GetUserGroupName", [&] { return users->GetUserGroupName(0, nullptr); }},
-        {"ImportFile", [&] { return users->ImportFile(path.Get(), nullptr); }},
-        {"PutShare", [&] { return shares->PutShare(a.Get(), a.Get(), unc.Get(), a.Get(), a.Get(), a.Get(), nullptr); }},
-        {"GetShareName", [&] { return shares->GetShareName(0, nullptr); }},
-        {"GetShareCount", [&] { return shares->GetShareCount(a.Get(), nullptr); }},
-        {"GetGroupCount", [&] { return shares->GetGroupCount(nullptr); }},
-        {"GetRegGroupName", [&] { return shares->GetRegGroupName(0, nullptr); }},
-        {"GetRegGroupCount", [&] { return shares->GetRegGroupCount(nullptr); }},
-        {"GetGroupName", [&] { return shares->GetGroupName(0, nullptr); }},
-    };
-    for (const auto& [name, call] : calls)
-        EXPECT_EQ(E_POINTER, call()) << name;
     LPOLESTR name = const_cast<LPOLESTR>(L"Name");
     DISPID id = 0;
+    const std::function<HRESULT()> calls[] = {
+        [&] { return user->get_IsNetwork(nullptr); },
+        [&] { return user->get_Mailbox(nullptr); },
+        [&] { return users->New(nullptr); },
+        [&] { return users->Item(a.Get(), nullptr); },
+        [&] { return users->GetCount(nullptr); },
+        [&] { return users->get_NextUser(nullptr); },
+        [&] { return users->GetDomainUserCount(a.Get(), nullptr); },
+        [&] { return users->GetDomainUserName(0, nullptr); },
+        [&] { return users->CheckComputer(a.Get(), a.Get(), nullptr); },
+        [&] { return users->GetUserGroupCount(nullptr); },
+        [&] { return users->GetUserGroupName(0, nullptr); },
+        [&] { return users->ImportFile(path.Get(), nullptr); },
+        [&] { return shares->PutShare(a.Get(), a.Get(), unc.Get(), a.Get(), a.Get(), a.Get(), nullptr); },
+        [&] { return shares->GetShareName(0, nullptr); },
+        [&] { return shares->GetShareCount(a.Get(), nullptr); },
+        [&] { return shares->GetGroupCount(nullptr); },
+        [&] { return shares->GetRegGroupName(0, nullptr); },
+        [&] { return shares->GetRegGroupCount(nullptr); },
+        [&] { return shares->GetGroupName(0, nullptr); },
+    };
+    for (size_t i = 0; i < std::size(calls); ++i)
+        EXPECT_EQ(E_POINTER, calls[i]()) << "call " << i;
     for (IDispatch* object : std::initializer_list<IDispatch*>{user.Get(), users.Get(), shares.Get()}) {
         EXPECT_EQ(E_POINTER, object->GetTypeInfoCount(nullptr));
         EXPECT_EQ(E_POINTER, object->GetTypeInfo(0, 0, nullptr));
