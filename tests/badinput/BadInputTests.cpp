@@ -255,10 +255,10 @@ TEST_F(NullOut, EveryOutParameterRefusesANullPointer)
     }
     EXPECT_EQ(L"a|2", Call(users.Get(), L"NextUser") + L"|" + Call(users.Get(), L"GetCount"));
     EXPECT_EQ(before, Store());
-    BSTR untouched = reinterpret_cast<BSTR>(INT_PTR(0x5A5A5A5A)), out = untouched;
+    BSTR out = reinterpret_cast<BSTR>(INT_PTR(0x5A5A5A5A));  // compared as a number: it is no string
     ASSERT_EQ(S_OK, users->Add(nullptr));
     EXPECT_EQ(L"b", Call(users.Get(), L"NextUser"));
-    EXPECT_EQ(std::pair(E_FAIL, untouched), std::pair(users->get_NextUser(&out), out));
+    EXPECT_EQ(std::pair(E_FAIL, INT_PTR(0x5A5A5A5A)), std::pair(users->get_NextUser(&out), reinterpret_cast<INT_PTR>(out)));
     DeleteFileW(file.c_str());
 }
 
