@@ -47,16 +47,11 @@ std::vector<Row> Load(const std::string& file)
     return rows.empty() ? std::vector<Row>{{"no_rows_in_" + file.substr(0, 3), {}}} : rows;
 }
 
-std::wstring TempDir()
-{
-    wchar_t dir[MAX_PATH];
-    return std::wstring(dir, GetTempPathW(MAX_PATH, dir));
-}
-
 // The escapes {#N} (the character N), {temp} (the temporary folder), {bytes}
 // (the characters 0 to 255) and {text*N} (text N times).
 std::wstring Expand(const std::wstring& s)
 {
+    wchar_t temp[MAX_PATH];
     std::wstring out;
     for (size_t i = 0, end; i < s.size(); ++i) {
         if (s[i] != L'{' || (end = s.find(L'}', i)) == std::wstring::npos) {
@@ -69,7 +64,7 @@ std::wstring Expand(const std::wstring& s)
         if (t.size() > 1 && t[0] == L'#' && iswdigit(t[1]))
             out += wchar_t(std::stoi(t.substr(1)));
         else if (t == L"temp")
-            out += TempDir();
+            out.append(temp, GetTempPathW(MAX_PATH, temp));
         else if (t == L"bytes")
             for (wchar_t b = 0; b < 256; ++b)
                 out += b;

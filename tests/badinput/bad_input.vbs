@@ -3,10 +3,12 @@
 ' of each call and the events reported (the C++ runner checks the store too).
 ' Prints "SCRIPT PASSED" when every case held.
 Option Explicit
-Dim fso, sh, tmp, events, failures, rows, row, lineNo, f, dirty
+Dim fso, sh, tmp, events, failures, rows, row, lineNo, f, dirty, root
 Set fso = CreateObject("Scripting.FileSystemObject")
 Set sh = CreateObject("WScript.Shell")
 tmp = fso.GetSpecialFolder(2) & "\"
+root = "HKLM\SOFTWARE\"  ' the store's 32-bit view, which a 64-bit script reaches through Wow6432Node
+If sh.Environment("PROCESS")("PROCESSOR_ARCHITECTURE") = "AMD64" Then root = root & "Wow6432Node\"
 events = sh.ExpandEnvironmentStrings("%KALVORA_EVENT_LOG%")
 failures = 0 : dirty = True
 ' A case starts without the store and the test doubles' settings (32-bit view, seen from either bitness)
@@ -135,12 +137,13 @@ Sub RunCase(c)
     dirty = c(0) = "KalvoraShares"
     For Each s In Split(c(1), " ; ")
         at = InStr(s & " =>", " =>")
-        If Left(s, 1) = "@" Then  ' @key and @seed through reg.exe, @file
+        If Left(s, 1) = "@" Then  ' a key's default value is ignored; binary data goes through reg.exe
             p = Split(Left(s, at - 1), "|")
             For i = 0 To UBound(p) : p(i) = Expand(p(i)) : Next
-            l = "reg add ""HKLM\SOFTWARE\" & p(1) & """ /f /reg:32"
-            If p(0) = "@seed" Then l = l & " /v """ & p(2) & """ /t " & p(3) & " /d """ & p(4) & """"
-            If p(0) <> "@file" Then sh.Run l, 0, True
+            l = "" : If p(0) = "@seed" Then l = p(3)
+            If p(0) = "@key" Then sh.RegWrite root & p(1) & "\", ""
+            If l <> "" And l <> "REG_BINARY" Then sh.RegWrite root & p(1) & "\" & p(2), p(4), l
+            If l = "REG_BINARY" Then sh.Run "reg add ""HKLM\SOFTWARE\" & p(1) & """ /f /reg:32 /v """ & p(2) & """ /t REG_BINARY /d """ & p(4) & """", 0, True
             If p(0) = "@file" Then Set f = fso.CreateTextFile(tmp & p(1), True, p(2) = "u") : f.Write p(3) : f.Close
             dirty = True
         Else
