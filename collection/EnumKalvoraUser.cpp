@@ -316,6 +316,8 @@ STDMETHODIMP CEnumKalvoraUser::GetCount(LONG* count)
 STDMETHODIMP CEnumKalvoraUser::get_NextUser(BSTR* pVal)
 {
     ModuleStateGuard guard;
+    if (!pVal)
+        return E_POINTER;  // before the cursor moves
     if (static_cast<std::size_t>(m_cursor) >= m_users.Size())
         m_cursor = 0;
     // No user to ask: an empty list stays where it is; an empty entry is
@@ -482,11 +484,14 @@ STDMETHODIMP CEnumKalvoraUser::ImportFile(BSTR ImportFile, LONG* Check)
     ModuleStateGuard guard;
     if (!Check)
         return E_POINTER;
-    FileHandle file{ImportFile && *ImportFile
+    // A path that holds a NUL would name another file, and a device (NUL,
+    // CON, a pipe) is no file and need never end: neither is opened.
+    const UINT length = SysStringLen(ImportFile);
+    FileHandle file{length && !std::wmemchr(ImportFile, L'\0', length)
                         ? CreateFileW(ImportFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
                         : INVALID_HANDLE_VALUE};
-    if (file.handle == INVALID_HANDLE_VALUE) {
+    if (file.handle == INVALID_HANDLE_VALUE || GetFileType(file.handle) != FILE_TYPE_DISK) {
         *Check = -2;
         return S_OK;
     }

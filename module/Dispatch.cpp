@@ -114,11 +114,13 @@ HRESULT TypeInfoHolder::GetTypeInfo(LCID lcid, ITypeInfo** info) noexcept
 
 HRESULT TypeInfoHolder::GetIDsOfNames(LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) noexcept
 {
+    if (count && (!names || !ids))
+        return E_POINTER;  // the type information would write through them
     HRESULT hr = Ensure(lcid);
     if (FAILED(hr))
         return hr;
     NameCache* cache = m_cache.load(std::memory_order_acquire);
-    if (cache && count == 1 && names && names[0] && ids) {
+    if (cache && count == 1 && names[0]) {
         const UINT length = static_cast<UINT>(std::wcslen(names[0]));
         for (UINT i = cache->count; i-- > 0;) {
             const NameEntry& e = cache->entries[i];

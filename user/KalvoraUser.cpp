@@ -67,6 +67,8 @@ STDMETHODIMP CKalvoraUser::WriteToRegistry()
 STDMETHODIMP CKalvoraUser::get_IsNetwork(LONG* pVal)
 {
     ModuleStateGuard guard;
+    if (!pVal)
+        return E_POINTER;
     *pVal = m_isNetwork;
     return S_OK;
 }
@@ -81,6 +83,8 @@ STDMETHODIMP CKalvoraUser::put_IsNetwork(LONG newVal)
 STDMETHODIMP CKalvoraUser::get_Mailbox(BSTR* pVal)
 {
     ModuleStateGuard guard;
+    if (!pVal)
+        return E_POINTER;
     return m_mailbox.CopyTo(pVal);
 }
 

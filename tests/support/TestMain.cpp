@@ -20,6 +20,7 @@ int main(int argc, char** argv)
     // The network and the domain's system information, as the profile probe asks them.
     auto user = kalvora::test::Create<IDispatch>(CLSID_KalvoraUser);
     kalvora::test::Call(user.Get(), L"Computer=warm-up");
+    kalvora::test::Call(user.Get(), L"Name=#r8");  // text from a number: the locale's data
     kalvora::test::Call(user.Get(), L"PopulateMyComputer");
     const CLSID systemInfo = {0x50B6327F, 0xAFD1, 0x11D2, {0x9C, 0xB9, 0x00, 0x00, 0xF8, 0x7A, 0x36, 0x9E}};
     CoCreateInstance(systemInfo, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &none);

@@ -1,6 +1,8 @@
 // TestSupport.cpp: helpers shared by the GoogleTest suites.
 #include "support/TestSupport.h"
 
+#include "module/Variant.h"
+
 #include <sddl.h>
 #include <winternl.h>
 
@@ -37,6 +39,40 @@ std::wstring Join(const Texts& parts, const wchar_t* separator)
 
 // ---- late binding -------------------------------------------------------------------
 
+namespace {
+
+// An argument as a script makes it: text (<null>: a null string) or a typed
+// value: #null, #empty, #true, #i4 (7), #r8 (1.5), #arr (a and b), #nothing
+// (no object) or #obj (the called object).
+void SetArg(VARIANT& v, const std::wstring& text, IDispatch* self)
+{
+    VariantInit(&v);
+    if (text == L"#null") {
+        v.vt = VT_NULL;
+    } else if (text == L"#true") {
+        v.vt = VT_BOOL, v.boolVal = VARIANT_TRUE;
+    } else if (text == L"#i4") {
+        v.vt = VT_I4, v.lVal = 7;
+    } else if (text == L"#r8") {
+        v.vt = VT_R8, v.dblVal = 1.5;
+    } else if (text == L"#nothing" || text == L"#obj") {
+        v.vt = VT_DISPATCH;
+        if ((v.pdispVal = text == L"#obj" ? self : nullptr))
+            self->AddRef();
+    } else if (text == L"#arr") {
+        v.vt = VT_ARRAY | VT_VARIANT, v.parray = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+        for (LONG i = 0; i < 2; ++i) {
+            Variant item;
+            SetArg(item, i ? L"b" : L"a", self);
+            SafeArrayPutElement(v.parray, &i, &item);
+        }
+    } else if (text != L"#empty") {
+        v.vt = VT_BSTR, v.bstrVal = text == L"<null>" ? nullptr : B(text).Detach();
+    }
+}
+
+}  // namespace
+
 std::wstring Call(IUnknown* object, const std::wstring& call)
 {
     ComPtr<IDispatch> disp;
@@ -51,10 +87,15 @@ std::wstring Call(IUnknown* object, const std::wstring& call)
     LPOLESTR name = &parts[0][0];
     DISPID id = 0, named = DISPID_PROPERTYPUT;
     HRESULT hr = disp->GetIDsOfNames(IID_NULL, &name, 1, 0, &id);
-    std::vector<VARIANT> args(parts.size() - 1);  // in reverse order
+    std::vector<VARIANT> args(parts.size() - 1), refs(args.size());  // in reverse order
     for (size_t i = 1; i < parts.size(); ++i) {
-        args[args.size() - i].vt = VT_BSTR;
-        args[args.size() - i].bstrVal = parts[i] == L"<null>" ? nullptr : B(parts[i]).Detach();
+        const size_t k = args.size() - i;
+        if (parts[i][0] != L'&') {
+            SetArg(args[k], parts[i], disp.Get());
+        } else {
+            SetArg(refs[k], parts[i].substr(1), disp.Get());
+            args[k].vt = VT_BYREF | VT_VARIANT, args[k].pvarVal = &refs[k];
+        }
     }
     DISPPARAMS params{args.data(), eq != std::wstring::npos ? &named : nullptr, UINT(args.size()), eq != std::wstring::npos};
     VARIANT result;
@@ -64,6 +105,8 @@ std::wstring Call(IUnknown* object, const std::wstring& call)
         hr = disp->Invoke(id, IID_NULL, 0, params.cNamedArgs ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD | DISPATCH_PROPERTYGET,
                           &params, &result, &excep, nullptr);
     for (VARIANT& v : args)
+        VariantClear(&v);
+    for (VARIANT& v : refs)
         VariantClear(&v);
     for (BSTR text : {excep.bstrSource, excep.bstrDescription, excep.bstrHelpFile})
         SysFreeString(text);

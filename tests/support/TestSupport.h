@@ -36,8 +36,11 @@ ComPtr<T> Create(REFCLSID clsid)
 }
 
 // Calls a member by name through IDispatch, as a script does: "Member|arg|..."
-// calls a method or reads a property, "Property=value" writes one; the
-// argument <null> is a null string. The outcome as text: the value ("" for
+// calls a method or reads a property, "Property=value" writes one. An
+// argument is text (<null>: a null string) or a typed value as a script
+// makes it: #null, #empty, #true, #i4 (7), #r8 (1.5), #arr (a and b),
+// #nothing (no object), #obj (the called object); "&" in front passes a
+// reference to it, as a script passes a variable. The outcome as text: the value ("" for
 // none, "<null>" for a null string, "{Name}" for an object), or the failure
 // ("!E_FAIL", "!0x80070103").
 std::wstring Call(IUnknown* object, const std::wstring& call);

@@ -1,0 +1,261 @@
+// Bad input through IDispatch: every row of cases.txt (which bad_input.vbs
+// runs too) and of cpp-cases.txt is a test of its own, that checks the
+// outcome of each call, the events, the keys and values of the store that
+// changed, leaks and the module's unload answer (the format is described at
+// the head of cases.txt). Then null out pointers, through the function table.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+
+#include "support/TestSupport.h"
+
+namespace kalvora::test {
+namespace {
+
+const HKEY kHklm = HKEY_LOCAL_MACHINE;
+const std::wstring kUsers = L"SOFTWARE\\Vantrope\\ORVE\\TAV\\Users", kShares = L"SOFTWARE\\Kalvora\\Ostrel\\2.0\\shares";
+
+struct Row {
+    std::string name;  // the file and the line
+    Texts cols;        // class, steps, events, store changes
+};
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
+
+Texts SplitOn(const std::wstring& text, const std::wstring& separator)
+{
+    Texts parts;
+    for (size_t at = 0, next = 0; next != std::wstring::npos; at = next + separator.size())
+        parts.push_back(text.substr(at, (next = text.find(separator, at)) - at));
+    return parts;
+}
+
+std::vector<Row> Load(const std::string& file)
+{
+    std::vector<Row> rows;
+    std::ifstream in(KALVORA_BADINPUT_DIR "/" + file);
+    std::string line;
+    for (int n = 1; std::getline(in, line); ++n) {
+        std::wstring text(line.size(), L'\0');
+        text.resize(MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), &text[0], int(text.size())));
+        Texts cols = Split(text, L'\t');
+        cols.erase(std::remove(cols.begin(), cols.end(), L""), cols.end());
+        if (!cols.empty() && cols[0][0] != L'#')
+            rows.push_back({file.substr(0, file.find_first_of("-.")) + "_line" + std::to_string(n), cols});
+    }
+    return rows.empty() ? std::vector<Row>{{"no_rows_in_" + file.substr(0, 3), {}}} : rows;
+}
+
+// The escapes {#N} (the character N), {temp} (the temporary folder), {bytes}
+// (the characters 0 to 255) and {text*N} (text N times).
+std::wstring Expand(const std::wstring& s)
+{
+    wchar_t temp[MAX_PATH];
+    std::wstring out;
+    for (size_t i = 0, end; i < s.size(); ++i) {
+        if (s[i] != L'{' || (end = s.find(L'}', i)) == std::wstring::npos) {
+            out += s[i];
+            continue;
+        }
+        const std::wstring t = s.substr(i + 1, end - i - 1);
+        const size_t star = t.rfind(L'*');
+        i = end;
+        if (t.size() > 1 && t[0] == L'#' && iswdigit(t[1]))
+            out += wchar_t(std::stoi(t.substr(1)));
+        else if (t == L"temp")
+            out.append(temp, GetTempPathW(MAX_PATH, temp));
+        else if (t == L"bytes")
+            for (wchar_t b = 0; b < 256; ++b)
+                out += b;
+        else if (star != std::wstring::npos)
+            for (long n = std::stol(t.substr(star + 1)); n > 0; --n)
+                out.append(t, 0, star);
+        else
+            out += L'{' + t + L'}';
+    }
+    return out;
+}
+
+// Runs a preparing step: "@key|path", "@seed|path|name|type|data", "@file|name|a or u|text", and
+// (C++ only) "@raw|path|name|type number|text": the text's characters, without a terminator, and
+// "@folder|computer|path": a folder of the test network.
+void Prepare(const Texts& p, std::vector<std::shared_ptr<void>>& held)
+{
+    const std::wstring path = L"SOFTWARE\\" + p[1], &text = p.back();
+    if (p[0] == L"@key")
+        return CreateKey(kHklm, path);
+    if (p[0] == L"@folder")
+        return Folders(p[1], {p[2]});
+    if (p[0] == L"@raw")  // "#" keeps the registry from adding a terminator after the text
+        return SetRaw(kHklm, path, p[2].c_str(), std::stoul(p[3]), (text + L"#").c_str(), DWORD(text.size() * sizeof(wchar_t)));
+    std::string bytes = p[0] == L"@file" && p[2] == L"u" ? "\xFF\xFE" : "";  // UTF-16 after a byte-order mark
+    if (p[0] == L"@file") {
+        for (wchar_t c : text)
+            bytes.append(reinterpret_cast<const char*>(&c), p[2] == L"u" ? 2 : 1);
+        return held.push_back(std::shared_ptr<void>(nullptr, [file = TempFile(p[1], bytes)](void*) { DeleteFileW(file.c_str()); }));
+    }
+    const DWORD type = p[3] == L"REG_DWORD" ? REG_DWORD : p[3] == L"REG_BINARY" ? REG_BINARY : p[3] == L"REG_EXPAND_SZ" ? REG_EXPAND_SZ : REG_SZ;
+    const DWORD number = type == REG_DWORD ? std::stoul(text) : 0;
+    for (size_t i = 0; type == REG_BINARY && i + 1 < text.size(); i += 2)
+        bytes += char(std::stoi(text.substr(i, 2), nullptr, 16));
+    if (type == REG_DWORD)
+        bytes.assign(reinterpret_cast<const char*>(&number), sizeof number);
+    else if (type != REG_BINARY)
+        bytes.assign(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * sizeof(wchar_t));
+    SetRaw(kHklm, path, p[2].c_str(), type, bytes.data(), DWORD(bytes.size()));
+}
+
+// The store as sorted lines: each key ("Users\a"), and each value with its
+// data of its whole stored length, and its type unless REG_SZ ("Users\a:x=1 (type 4)").
+void Dump(const std::wstring& path, const std::wstring& shown, Texts& out)
+{
+    if (!KeyExists(kHklm, path))
+        return;
+    out.push_back(shown);
+    for (const std::wstring& value : Names(kHklm, path, true)) {
+        DWORD type = 0;
+        const std::wstring data = GetStored(kHklm, path, value.c_str(), &type);
+        out.push_back(shown + L":" + value + L"=" + data + (type == REG_SZ ? L"" : L" (type " + std::to_wstring(type) + L")"));
+    }
+    for (const std::wstring& key : Names(kHklm, path, false))
+        Dump(path + L"\\" + key, shown + L"\\" + key, out);
+    std::sort(out.begin(), out.end());
+}
+// What changed: "-line" for each line gone, "+line" for each new one; "=" for nothing.
+std::wstring Changes(const Texts& before, const Texts& after)
+{
+    Texts changes;
+    for (const auto& [from, to, sign] : {std::tuple(&before, &after, L"-"), std::tuple(&after, &before, L"+")})
+        for (const std::wstring& line : *from)
+            if (!std::binary_search(to->begin(), to->end(), line))
+                changes.push_back(sign + line);
+    return changes.empty() ? L"=" : Join(changes, L" ; ");
+}
+Texts Store()
+{
+    Texts lines;
+    Dump(kUsers, L"Users", lines);
+    Dump(kShares, L"shares", lines);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// Each case starts with the two roots of the store empty, and no settings of the test doubles.
+void Wipe()
+{
+    DeleteTree(kHklm, L"SOFTWARE\\KalvoraTest");
+    for (const std::wstring& root : {kUsers, kShares}) {
+        DeleteTree(kHklm, root);
+        CreateKey(kHklm, root);
+    }
+}
+
+class BadInput : public ModuleTest, public testing::WithParamInterface<Row> {};
+
+TEST_P(BadInput, Row)
+{
+    const Texts& c = GetParam().cols;
+    ASSERT_EQ(4u, c.size()) << "a row: class, steps, events, store changes";
+    file_ = c[0] == L"KalvoraShares" ? L"shares/KalvoraShares.cpp" : L"collection/EnumKalvoraUser.cpp";
+    CLSID clsid{};
+    ASSERT_EQ(S_OK, CLSIDFromProgID((L"KalvoraAdminUser." + c[0]).c_str(), &clsid));
+    Wipe();
+    Texts before;
+    std::vector<Texts> denials;                // "@deny|path|access list" (C++ only), until the case ends
+    std::vector<std::shared_ptr<void>> held;  // temporary files, and access lists
+    ComPtr<IDispatch> object;
+    for (const std::wstring& step : SplitOn(c[1], L" ; ")) {
+        const size_t at = step.find(L" =>");  // the expected outcome follows; without: ""
+        Texts p = Split(step.substr(0, at), L'|');
+        std::transform(p.begin(), p.end(), p.begin(), Expand);
+        if (p[0][0] == L'@') {
+            p[0] == L"@deny" ? denials.push_back(p) : Prepare(p, held);
+            continue;
+        }
+        if (!object) {  // created once the case is prepared, and its access lists set
+            before = Store();
+            for (const Texts& d : denials)
+                held.push_back(Restrict(kHklm, L"SOFTWARE\\" + d[1], d[2].c_str()));
+            object = Create<IDispatch>(clsid);
+        }
+        // "Item|name|Property" reads a property of the user that Item returns.
+        ComPtr<IEnumKalvoraUser> users;
+        ComPtr<IKalvoraUser> user;
+        const bool ofUser = p[0] == L"Item" && p.size() == 3 && SUCCEEDED(object.As(&users)) &&
+                            SUCCEEDED(users->Item(B(p[1]).Get(), &user));
+        EXPECT_EQ(Expand(at == std::wstring::npos ? L"" : step.substr(std::min(at + 4, step.size()))),
+                  ofUser ? Call(user.Get(), p[2]) : Call(object.Get(), Join(p, L"|"))) << step;
+    }
+    held.clear();
+    EXPECT_EQ(Expand(c[3]), Changes(before, Store()));
+    ExpectEvents(c[2] == L"-" ? Texts{} : SplitOn(Expand(c[2]), L" ; "));
+}
+
+INSTANTIATE_TEST_SUITE_P(Shared, BadInput, testing::ValuesIn(Load("cases.txt")), [](const auto& row) { return row.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cpp, BadInput, testing::ValuesIn(Load("cpp-cases.txt")), [](const auto& row) { return row.param.name; });
+
+// Every out parameter given a null pointer, through the function table:
+// E_POINTER (E_INVALIDARG from the checked string properties of a user, as
+// designed), and the call does nothing: no cursor moves, no user is added, no
+// event, no key or value is written. A failing NextUser writes nothing either.
+class NullOut : public ModuleTest {};
+
+TEST_F(NullOut, EveryOutParameterRefusesANullPointer)
+{
+    Wipe();
+    for (const wchar_t* name : {L"a", L"b"})
+        CreateKey(kHklm, kUsers + L"\\" + name);
+    const std::wstring file = TempFile(L"null.csv", "h\n1,2,3,4,5,c,7,PC,\n");
+    auto user = Create<IKalvoraUser>(CLSID_KalvoraUser);
+    auto users = Create<IEnumKalvoraUser>(CLSID_EnumKalvoraUser);
+    auto shares = Create<IKalvoraShares>(CLSID_KalvoraShares);
+    const Texts before = Store();
+    const BStr a = B(L"a"), path = B(file), unc = B(L"\\\\s\\x");
+    using U = IKalvoraUser;
+    for (auto get : {&U::get_Computer, &U::get_MyComputer, &U::get_MyDesktop, &U::get_MyDocuments, &U::get_MyFavorites,
+                     &U::get_MyNetwork, &U::get_MyRecent, &U::get_Name, &U::get_SecurityLevel})
+        EXPECT_EQ(E_INVALIDARG, (user.Get()->*get)(nullptr));
+    LPOLESTR name = const_cast<LPOLESTR>(L"Name");
+    DISPID id = 0;
+    const std::function<HRESULT()> calls[] = {
+        [&] { return user->get_IsNetwork(nullptr); },
+        [&] { return user->get_Mailbox(nullptr); },
+        [&] { return users->New(nullptr); },
+        [&] { return users->Item(a.Get(), nullptr); },
+        [&] { return users->GetCount(nullptr); },
+        [&] { return users->get_NextUser(nullptr); },
+        [&] { return users->GetDomainUserCount(a.Get(), nullptr); },
+        [&] { return users->GetDomainUserName(0, nullptr); },
+        [&] { return users->CheckComputer(a.Get(), a.Get(), nullptr); },
+        [&] { return users->GetUserGroupCount(nullptr); },
+        [&] { return users->GetUserGroupName(0, nullptr); },
+        [&] { return users->ImportFile(path.Get(), nullptr); },
+        [&] { return shares->PutShare(a.Get(), a.Get(), unc.Get(), a.Get(), a.Get(), a.Get(), nullptr); },
+        [&] { return shares->GetShareName(0, nullptr); },
+        [&] { return shares->GetShareCount(a.Get(), nullptr); },
+        [&] { return shares->GetGroupCount(nullptr); },
+        [&] { return shares->GetRegGroupName(0, nullptr); },
+        [&] { return shares->GetRegGroupCount(nullptr); },
+        [&] { return shares->GetGroupName(0, nullptr); },
+    };
+    for (size_t i = 0; i < std::size(calls); ++i)
+        EXPECT_EQ(E_POINTER, calls[i]()) << "call " << i;
+    for (IDispatch* object : std::initializer_list<IDispatch*>{user.Get(), users.Get(), shares.Get()}) {
+        EXPECT_EQ(E_POINTER, object->GetTypeInfoCount(nullptr));
+        EXPECT_EQ(E_POINTER, object->GetTypeInfo(0, 0, nullptr));
+        EXPECT_EQ(E_POINTER, object->GetIDsOfNames(IID_NULL, &name, 1, 0, nullptr));
+        EXPECT_EQ(E_POINTER, object->GetIDsOfNames(IID_NULL, nullptr, 1, 0, &id));
+        EXPECT_EQ(E_POINTER, object->QueryInterface(IID_IDispatch, nullptr));
+    }
+    EXPECT_EQ(L"a|2", Call(users.Get(), L"NextUser") + L"|" + Call(users.Get(), L"GetCount"));
+    EXPECT_EQ(before, Store());
+    BSTR out = reinterpret_cast<BSTR>(INT_PTR(0x5A5A5A5A));  // compared as a number: it is no string
+    ASSERT_EQ(S_OK, users->Add(nullptr));
+    EXPECT_EQ(L"b", Call(users.Get(), L"NextUser"));
+    EXPECT_EQ(std::pair(E_FAIL, INT_PTR(0x5A5A5A5A)), std::pair(users->get_NextUser(&out), reinterpret_cast<INT_PTR>(out)));
+    DeleteFileW(file.c_str());
+}
+
+}  // namespace
+}  // namespace kalvora::test
