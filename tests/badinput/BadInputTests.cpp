@@ -120,7 +120,6 @@ void Dump(const std::wstring& path, const std::wstring& shown, Texts& out)
     }
     for (const std::wstring& key : Names(kHklm, path, false))
         Dump(path + L"\\" + key, shown + L"\\" + key, out);
-    std::sort(out.begin(), out.end());
 }
 // What changed: "-line" for each line gone, "+line" for each new one; "=" for nothing.
 std::wstring Changes(const Texts& before, const Texts& after)

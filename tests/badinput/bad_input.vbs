@@ -1,4 +1,4 @@
-' Bad input through late binding from VBScript: runs the cases of cases.txt
+' Late binding and bad input from VBScript: runs the cases of cases.txt
 ' (beside this script; its head describes the format) and checks the outcome
 ' of each call and the events reported (the C++ runner checks the store too).
 ' Prints "SCRIPT PASSED" when every case held.
@@ -165,6 +165,18 @@ Sub RunCase(c)
     If l = "-" Then l = ""
     Check "events", Mid(got, 4), l
 End Sub
+
+' Beyond the table: a versioned ProgID, the interface's name, member names in
+' any letter case, text converted to a Long, and the error of an unknown member.
+Function UnknownMember(o)
+    On Error Resume Next
+    o.NoSuchMember = 1
+    UnknownMember = Hex(Err.Number)
+End Function
+Set row = CreateObject("KalvoraAdminUser.KalvoraUser.1")
+row.name = "jdoe" : row.IsNetwork = "7"
+Check "a user", TypeName(row) & " " & row.NAME & VarType(row.IsNetwork) & row.isnetwork & UnknownMember(row), "IKalvoraUser jdoe" & vbLong & "71B6"
+Set row = Nothing
 
 Set rows = fso.OpenTextFile(fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "cases.txt"))
 Do Until rows.AtEndOfStream

@@ -33,15 +33,13 @@ protected:
 
 TEST_F(DirectoryLists, PathsComeFromTheDomainsDnsName)
 {
-    const std::wstring abc = L"DC=a,DC=b,DC=c", eleven = L"DC=1,DC=2,DC=3,DC=4,DC=5,DC=6,DC=7,DC=8,DC=9,DC=10,DC=11.12";
+    const std::wstring abc = L"DC=a,DC=b,DC=c";
     // The DNS name, the unit asked for, and the paths bound for its users and for the units.
     const std::tuple<const wchar_t*, std::wstring, std::wstring, std::wstring> cases[] = {
         {L"a.b.c", L"", L"LDAP://a/CN=Users," + abc, L"LDAP://a/" + abc},
         {L"a.b.c", L"East,OU=Sales", L"LDAP://a/OU=East,OU=Sales," + abc, L"LDAP://a/" + abc},  // deeper, unescaped
         {L"a.b.c", L"Sales...", L"LDAP://a/CN=Users," + abc, L"LDAP://a/" + abc},
-        {L"corp", L"S", L"LDAP://corp/OU=S,DC=corp", L"LDAP://corp/DC=corp"},
-        {L"..a..b.", L"", L"LDAP://a/CN=Users,DC=a,DC=b,DC=", L"LDAP://a/DC=a,DC=b,DC="},  // empty labels go, but the last
-        {L"1.2.3.4.5.6.7.8.9.10.11.12", L"", L"LDAP://1/CN=Users," + eleven, L"LDAP://1/" + eleven},
+        {L"..a..b.", L"", L"LDAP://a/CN=Users,DC=a,DC=b,DC=", L"LDAP://a/DC=a,DC=b,DC="},  // (the labels: a fuzz target's)
         {nullptr, L"S", L"LDAP:///OU=S,DC=", L"LDAP:///DC="},  // outside a domain: nothing binds
     };
     for (const auto& [dns, unit, users, units] : cases) {

@@ -11,8 +11,6 @@ namespace {
 
 const HKEY kHklm = HKEY_LOCAL_MACHINE;
 const std::wstring kUsersPath = L"SOFTWARE\\Vantrope\\ORVE\\TAV\\Users";
-std::wstring UserPath(const std::wstring& name) { return kUsersPath + L"\\" + name; }
-std::wstring ItemMiss(const std::wstring& name) { return L"Item.  Tried to get user object: (" + name + L"), which dose not exist"; }
 
 // Points the user class at a missing DLL while it lives, so that creating a
 // user fails with `failure`.
@@ -40,8 +38,7 @@ protected:
         users_.Reset();
         DeleteTree(kHklm, kUsersPath);
     }
-    static void Seed(const std::wstring& name) { CreateKey(kHklm, UserPath(name)); }
-    static std::wstring Keys() { return Join(Names(kHklm, kUsersPath, false), L","); }
+    static void Seed(const std::wstring& name) { CreateKey(kHklm, kUsersPath + L"\\" + name); }
     void Load(HRESULT expected = S_OK)
     {
         users_.Reset();
@@ -56,20 +53,6 @@ protected:
             names.push_back(Do(L"NextUser"));
         return Join(names, L",");
     }
-    ComPtr<IKalvoraUser> Find(const std::wstring& name)
-    {
-        ComPtr<IKalvoraUser> user;
-        EXPECT_EQ(S_OK, users_->Item(B(name).Get(), &user)) << name;
-        return user;
-    }
-    // The events since the last check: failures with these texts, in order.
-    void Reported(Texts texts)
-    {
-        for (std::wstring& t : texts)
-            t = L"C000000B " + t;
-        ExpectEvents(texts);
-    }
-
     ComPtr<IEnumKalvoraUser> users_;
 };
 
@@ -85,10 +68,11 @@ TEST_F(UserStore, EmptyStoreAndFailingUserCreation)
     // Creating a user fails: New reports it, and with a user key the collection cannot be created.
     EXPECT_EQ(broken.failure, users_->New(&user));
     EXPECT_EQ(nullptr, user);
-    Reported({ItemMiss(L"y"), L"CoCreateInstace of IKalvoraUser failed"});
+    ExpectEvents({L"C000000B Item.  Tried to get user object: (y), which dose not exist",
+                  L"C000000B CoCreateInstace of IKalvoraUser failed"});
     Seed(L"a");
     Load(broken.failure);
-    Reported({L"Could not CoCreateInstace of IKalvoraUser"});
+    ExpectEvents({L"C000000B Could not CoCreateInstace of IKalvoraUser"});
 }
 
 class UserList : public UserStore {
@@ -116,50 +100,28 @@ TEST_F(UserList, NewAndAddAppendWithoutChecksOrKeys)
     EXPECT_EQ(3u, Refs(dup.Get()));
     EXPECT_EQ(L"Bob", Do(L"NextUser"));
     EXPECT_EQ(L",Alice,Bob,Carol,Alice,Alice", Walk());
-    EXPECT_EQ(L"Alice,Bob,Carol", Keys());
+    EXPECT_EQ(L"Alice,Bob,Carol", Join(Names(kHklm, kUsersPath, false), L","));
     // Lookups find the loaded Alice first; Remove drops that entry only.
-    EXPECT_NE(dup.Get(), Find(L"Alice").Get());
+    ComPtr<IKalvoraUser> found[2];
+    EXPECT_EQ(S_OK, users_->Item(B(L"Alice").Get(), &found[0]));
     EXPECT_EQ(L"", Do(L"Remove|Alice"));
-    EXPECT_EQ(dup.Get(), Find(L"Alice").Get());
+    EXPECT_EQ(S_OK, users_->Item(B(L"Alice").Get(), &found[1]));
+    EXPECT_TRUE(found[0] != dup && found[1] == dup);
+    found[0].Reset(), found[1].Reset();
     users_.Reset();  // the collection holds each entry once, and its users outlive it
     EXPECT_EQ(1u, Refs(dup.Get()));
 }
 
-
-// The computer check: the network's answers, and what it was asked.
-class AddUsers : public UserStore {
-protected:
-    void SetUp() override
-    {
-        UserStore::SetUp();
-        Load();
-        DeleteTree(kHklm, L"Software\\KalvoraTest\\Network\\Reachable");  // computers of other tests
-    }
-};
-
-TEST_F(AddUsers, CheckComputerAnswersForNameAndComputer)
+// The computer check asks the network for the computer in its UNC form, a UNC
+// name as it is (its answers for names and computers are cases of tests/badinput).
+TEST_F(UserStore, CheckComputerAsksTheNetworkForUncNames)
 {
-    Reachable(L"C1");
-    ExpectCalls(users_.Get(), {{L"AddUser|Alice|||1", L"!E_FAIL"}, {L"AddUser|Alice|||1", L"!E_FAIL"}, {L"AddUser||||1", L"!E_FAIL"}});
-    const std::wstring exists = L"Add User. (Alice), allready exists";
-    // The name, the computer, the answer, and the users found.
-    const std::tuple<std::wstring, std::wstring, const wchar_t*, Texts> cases[] = {
-        {L"New", L"C1", L"0", {}}, {L"", L"", L"-5", {}}, {L"Alice", L"Q1", L"-10", {exists, exists}},
-        {L"alice", L"\\\\C1", L"0", {}}, {L"", L"//C1", L"-1", {}}, {L"New", L"", L"-4", {}},
-        {L"Alice", L"", L"-6", {exists, exists}}, {L"New", L"Q1", L"-8", {}}, {L"", L"Q1", L"-9", {}},
-        {L"<null>", L"C1", L"-2", {L"Add User. ((null)), allready exists"}},  // null is not empty, and matches ""
-        {L"New", L"<null>", L"-8", {}},  // the network is asked for no name, and refuses
-    };
-    Texts events = {L"Error WriteToRegistry: user: (Alice)", L"Error WriteToRegistry: user: (Alice)", L"Error WriteToRegistry: user: ()"};
+    Load();
     const std::wstring log = TempFile(L"network.log", "");
     SetString(kHklm, L"Software\\KalvoraTest\\Network", L"Log", log);
-    for (const auto& [name, computer, answer, found] : cases) {
-        EXPECT_EQ(answer, Do(L"CheckComputer|" + name + L"|" + computer)) << name << "|" << computer;
-        events.insert(events.end(), found.begin(), found.end());
-    }
-    Reported(events);
-    // The names the network was asked for: a computer in its UNC form, a UNC one unchanged.
-    EXPECT_EQ(L"\\\\C1,\\\\Q1,\\\\C1,//C1,\\\\Q1,\\\\Q1,\\\\C1,", Join(TakeLines(log), L","));
+    ExpectCalls(users_.Get(), {{L"CheckComputer|a|C1", L"-8"}, {L"CheckComputer|a|\\\\C1", L"-8"},
+                               {L"CheckComputer|a|//C1", L"-8"}, {L"CheckComputer|a|<null>", L"-8"}});
+    EXPECT_EQ(L"\\\\C1,\\\\C1,//C1,", Join(TakeLines(log), L","));
 }
 
 }  // namespace

@@ -3,8 +3,6 @@
 // in every suite: the test prefixes hold none.)
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "support/TestSupport.h"
 
 using namespace kalvora;
@@ -18,13 +16,11 @@ HMODULE Module()
                                            LOAD_WITH_ALTERED_SEARCH_PATH);
     return module;
 }
-template <class Fn>
-Fn Export(const char* name) { return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(Module(), name))); }
 HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out)
 {
-    return Export<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>("DllGetClassObject")(clsid, iid, out);
+    return Export<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(Module(), "DllGetClassObject")(clsid, iid, out);
 }
-HRESULT CanUnloadNow() { return Export<HRESULT(STDAPICALLTYPE*)()>("DllCanUnloadNow")(); }
+HRESULT CanUnloadNow() { return Export(Module(), "DllCanUnloadNow")(); }
 ComPtr<IClassFactory> Factory(REFCLSID clsid)
 {
     ComPtr<IClassFactory> cf;
@@ -114,31 +110,6 @@ TEST(Module, CanUnloadOnlyWithoutClassObjectsObjectsOrLocks)
     EXPECT_EQ(S_FALSE, CanUnloadNow());  // the lock
     ASSERT_EQ(S_OK, Factory(CLSID_KalvoraShares)->LockServer(FALSE));
     EXPECT_EQ(S_OK, CanUnloadNow());
-}
-
-TEST(Module, CreatedAndCalledFromStaAndMta)
-{
-    for (DWORD coinit : {COINIT_APARTMENTTHREADED, COINIT_MULTITHREADED}) {
-        BStr name;
-        HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        std::thread t([&] {
-            if (SUCCEEDED(CoInitializeEx(nullptr, coinit))) {
-                ComPtr<IKalvoraUser> user = Create<IKalvoraUser>(CLSID_KalvoraUser);
-                if (user && SUCCEEDED(user->put_Name(B(L"apartment").Get())))
-                    user->get_Name(name.Put());
-                user.Reset();
-                CoUninitialize();
-            }
-            SetEvent(done);
-        });
-        // Wine may serve a cross-apartment call through this (main) STA: keep its messages flowing.
-        for (MSG msg; MsgWaitForMultipleObjects(1, &done, FALSE, 30000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1;)
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-                DispatchMessageW(&msg);
-        t.join();
-        CloseHandle(done);
-        EXPECT_EQ(L"apartment", Str(name.Get())) << coinit;
-    }
 }
 
 }  // namespace

@@ -31,12 +31,6 @@ Keys Dump(const std::wstring& path, const std::wstring& rel = L".", Keys out = {
     return out;
 }
 
-using RegisterFn = HRESULT(STDAPICALLTYPE*)();
-RegisterFn Export(HMODULE module, const char* name)
-{
-    return reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 // The keys of each class, its class identifier, and whether it has CurVer, Programmable and TypeLib.
 const std::tuple<const wchar_t*, const wchar_t*, bool> kClasses[] = {
     {L"KalvoraUser", L"{B1D4D9FD-B72F-42FA-AD5D-C76394DF4DFF}", true},
@@ -70,7 +64,7 @@ TEST(Registration, RegisterTwiceThenUnregister)
     HMODULE module = LoadLibraryExW(InstallPath(L"KalvoraAdminUser.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     wchar_t path[MAX_PATH];
     const std::wstring modulePath(path, GetModuleFileNameW(module, path, MAX_PATH));
-    RegisterFn reg = Export(module, "DllRegisterServer"), unreg = Export(module, "DllUnregisterServer");
+    const auto reg = Export(module, "DllRegisterServer"), unreg = Export(module, "DllUnregisterServer");
     ASSERT_EQ(S_OK, reg());
     ExpectRegistered(modulePath);
     LeakCheck leaks;  // registering and unregistering close every key they open

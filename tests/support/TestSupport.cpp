@@ -330,10 +330,8 @@ LeakCheck::~LeakCheck()
     if (!module)
         return;  // never loaded
     // The tests' build of the module counts its live objects and its locks.
-    const auto counters = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(LONG*, LONG*)>(
-        reinterpret_cast<void*>(GetProcAddress(module, "KalvoraTestCounters")));
-    const auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    const auto counters = Export<HRESULT(STDAPICALLTYPE*)(LONG*, LONG*)>(module, "KalvoraTestCounters");
+    const auto canUnload = Export(module, "DllCanUnloadNow");
     LONG objects = -1, locks = -1;
     EXPECT_TRUE(counters && counters(&objects, &locks) == S_OK) << "not the tests' build of the module";
     EXPECT_EQ(std::pair(0L, 0L), std::pair(objects, locks)) << "objects and locks of the module alive after the test";

@@ -27,6 +27,10 @@ inline BStr B(const std::wstring& text) { return BStr(SysAllocStringLen(text.dat
 std::wstring Str(BSTR text);  // the whole text; "<null>" for a null BSTR
 Texts Split(const std::wstring& text, wchar_t separator);
 std::wstring Join(const Texts& parts, const wchar_t* separator);
+// An entry point of a loaded module as a function of type Fn (default: an
+// HRESULT without arguments); null if the module has none of that name.
+template <class Fn = HRESULT(STDAPICALLTYPE*)()>
+Fn Export(HMODULE module, const char* name) { return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))); }
 template <class T>
 ComPtr<T> Create(REFCLSID clsid)
 {
