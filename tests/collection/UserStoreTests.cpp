@@ -106,7 +106,7 @@ TEST_F(UserList, NewAndAddAppendWithoutChecksOrKeys)
     EXPECT_EQ(S_OK, users_->Item(B(L"Alice").Get(), &found[0]));
     EXPECT_EQ(L"", Do(L"Remove|Alice"));
     EXPECT_EQ(S_OK, users_->Item(B(L"Alice").Get(), &found[1]));
-    EXPECT_TRUE(found[0] != dup && found[1] == dup);
+    EXPECT_TRUE(found[0].Get() != dup.Get() && found[1].Get() == dup.Get());
     found[0].Reset(), found[1].Reset();
     users_.Reset();  // the collection holds each entry once, and its users outlive it
     EXPECT_EQ(1u, Refs(dup.Get()));
