@@ -311,11 +311,15 @@ size_t ProcessHandles()
     using Query = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
     static const auto query = reinterpret_cast<Query>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtQuerySystemInformation")));
-    std::vector<ULONG_PTR> buffer(1 << 16);
-    while (query(64, buffer.data(), ULONG(buffer.size() * sizeof(ULONG_PTR)), nullptr) == NTSTATUS(0xC0000004))
-        buffer.resize(buffer.size() * 2);  // STATUS_INFO_LENGTH_MISMATCH
-    const auto* entries = reinterpret_cast<const Entry*>(buffer.data() + 2);
-    return std::count_if(entries, entries + buffer[0], [](const Entry& e) { return e.process == GetCurrentProcessId(); });
+    // Outside the heaps: a checked heap would verify this much free space on every call.
+    for (SIZE_T size = 1 << 19;; size *= 2) {
+        std::unique_ptr<ULONG_PTR, void (*)(ULONG_PTR*)> buffer(
+            static_cast<ULONG_PTR*>(VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE)), [](ULONG_PTR* p) { VirtualFree(p, 0, MEM_RELEASE); });
+        if (query(64, buffer.get(), ULONG(size), nullptr) == NTSTATUS(0xC0000004))
+            continue;  // STATUS_INFO_LENGTH_MISMATCH
+        const auto* entries = reinterpret_cast<const Entry*>(buffer.get() + 2);
+        return std::count_if(entries, entries + buffer.get()[0], [](const Entry& e) { return e.process == GetCurrentProcessId(); });
+    }
 }
 
 }  // namespace
