@@ -195,18 +195,7 @@ STDMETHODIMP KalvoraShares::RemoveShare(BSTR bsGroup, BSTR bsName)
 STDMETHODIMP KalvoraShares::GetShareName(LONG lIndex, BSTR* bsName)
 {
     ModuleStateGuard guard;
-    if (!bsName)
-        return E_POINTER;
-    *bsName = nullptr;
-    if (lIndex < 0 || static_cast<size_t>(lIndex) >= m_shares.size())
-        return E_INVALIDARG;
-
-    try {
-        *bsName = BStr::Of(ShownShareText(m_shares[static_cast<size_t>(lIndex)])).Detach();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    return *bsName ? S_OK : E_OUTOFMEMORY;
+    return CopyEntry(m_shares, lIndex, bsName);
 }
 
 STDMETHODIMP KalvoraShares::GetShareCount(BSTR bsGroup, LONG* lCount)
@@ -229,7 +218,7 @@ STDMETHODIMP KalvoraShares::GetShareCount(BSTR bsGroup, LONG* lCount)
             DWORD dataLen = kValueDataBytes;
             if (RegEnumValueW(key.Get(), index, name, &nameLen, nullptr, nullptr, data, &dataLen) != ERROR_SUCCESS)
                 break;
-            m_shares.push_back(ShareDisplayText(std::wstring_view(name, nameLen), data, dataLen));
+            m_shares.push_back(ShownShareText(ShareDisplayText(std::wstring_view(name, nameLen), data, dataLen)));
         }
         *lCount = static_cast<LONG>(m_shares.size());
         return S_OK;

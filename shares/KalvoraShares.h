@@ -41,7 +41,7 @@ private:
     // Reports "Error getting share key" and returns no key when that fails.
     RegKey OpenShareKey(const wchar_t* group);
 
-    std::vector<std::wstring> m_shares;        // display texts of the last listed group
+    std::vector<std::wstring> m_shares;        // shown texts of the last listed group
     std::vector<std::wstring> m_domainGroups;  // the domain's groups, from the last count
 };
 
