@@ -3,13 +3,11 @@
 // probes only.
 #include "user/KalvoraUser.h"
 
-#include <iads.h>
 #include <winnetwk.h>
-
-#include <wrl/client.h>
 
 #include <cstring>
 
+#include "collection/Directory.h"
 #include "module/Module.h"
 #include "module/Resource.h"
 #include "module/Text.h"
@@ -17,10 +15,6 @@
 namespace kalvora {
 
 namespace {
-
-// The platform's ADSystemInfo object (mingw's headers name neither GUID).
-const CLSID kClsidADSystemInfo = {0x50B6327F, 0xAFD1, 0x11D2, {0x9C, 0xB9, 0x00, 0x00, 0xF8, 0x7A, 0x36, 0x9E}};
-const IID kIidADSystemInfo = {0x5BB11929, 0xAFD1, 0x11D2, {0x9C, 0xB9, 0x00, 0x00, 0xF8, 0x7A, 0x36, 0x9E}};
 
 // Bytes of the resource request: the description at its start, the
 // platform's reply in the rest.
@@ -94,8 +88,7 @@ void CKalvoraUser::ResolveProfileFolder(const std::wstring& name, const std::wst
     // The domain's short name, kept on the object; unchanged when the
     // system-information object cannot be created.
     Microsoft::WRL::ComPtr<IADsADSystemInfo> info;
-    if (SUCCEEDED(CoCreateInstance(kClsidADSystemInfo, nullptr, CLSCTX_INPROC_SERVER, kIidADSystemInfo,
-                                   reinterpret_cast<void**>(info.GetAddressOf()))) && info) {
+    if (SUCCEEDED(CreateSystemInfo(info))) {
         BStr domain;
         if (FAILED(info->get_DomainShortName(domain.Put())))
             domain.Reset();
