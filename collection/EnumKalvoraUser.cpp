@@ -3,8 +3,9 @@
 // the console's import file, and checking a new user's name and computer.
 #include "collection/EnumKalvoraUser.h"
 
+#include <wrl/client.h>
+
 #include <cstdlib>
-#include <cstring>
 #include <cwchar>
 #include <new>
 #include <utility>
@@ -374,13 +375,6 @@ BStr UncCopy(BSTR computer)
     return BStr::Of(UncComputer(std::wstring_view(computer, SysStringLen(computer))));
 }
 
-// Equal as whole texts, letter case significant; a null text is the empty one.
-bool SameText(BSTR a, BSTR b) noexcept
-{
-    const UINT n = SysStringLen(a);
-    return n == SysStringLen(b) && (n == 0 || std::memcmp(a, b, n * sizeof(OLECHAR)) == 0);
-}
-
 // The text of an argument of AddUserDB: the variant it refers to, converted
 // to a string. Late-bound callers pass variables by reference; anything else
 // is refused (E_INVALIDARG), as is a value without a string form.
@@ -396,6 +390,17 @@ HRESULT ArgumentText(const VARIANT& arg, BStr& text) noexcept
     else
         VariantClear(&copy);
     return hr;
+}
+
+// A new user object. A failed creation is reported, and its result returned.
+HRESULT CreateUser(Microsoft::WRL::ComPtr<IKalvoraUser>& user) noexcept
+{
+    HRESULT hr = CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_ALL, IID_IKalvoraUser,
+                                  reinterpret_cast<void**>(user.ReleaseAndGetAddressOf()));
+    if (SUCCEEDED(hr) && user)
+        return hr;
+    KALVORA_REPORT(L"CoCreateInstace for IKalvoraUser failed");
+    return FAILED(hr) ? hr : E_FAIL;  // no user to fill, write or add
 }
 
 // Closes a file handle when it goes.
@@ -415,13 +420,10 @@ STDMETHODIMP CEnumKalvoraUser::AddUser(BSTR Name, BSTR Mailbox, BSTR Computer, L
     ModuleStateGuard guard;
     try {
         BStr computer = UncCopy(Computer);
-        IKalvoraUser* user = nullptr;
-        HRESULT hr = CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_ALL, IID_IKalvoraUser,
-                                      reinterpret_cast<void**>(&user));
-        if (FAILED(hr) || !user) {
-            KALVORA_REPORT(L"CoCreateInstace for IKalvoraUser failed");
-            return FAILED(hr) ? hr : E_FAIL;  // no user to fill, write or add
-        }
+        Microsoft::WRL::ComPtr<IKalvoraUser> user;
+        HRESULT hr = CreateUser(user);
+        if (FAILED(hr))
+            return hr;
         // The results of the puts are not examined: a null name or computer is
         // refused there, and the property keeps its initial value.
         user->put_Name(Name);
@@ -437,8 +439,7 @@ STDMETHODIMP CEnumKalvoraUser::AddUser(BSTR Name, BSTR Mailbox, BSTR Computer, L
         hr = user->WriteToRegistry();
         if (FAILED(hr))
             KALVORA_REPORT(FormatText(L"Error WriteToRegistry: user: (%s)", {Name}).c_str());
-        HRESULT added = Add(user);
-        user->Release();
+        const HRESULT added = Add(user.Get());
         return SUCCEEDED(added) ? hr : added;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
@@ -456,15 +457,12 @@ STDMETHODIMP CEnumKalvoraUser::AddUserDB(VARIANT user, VARIANT comp, VARIANT myC
         if (HRESULT hr = ArgumentText(*args[i], text[i]); FAILED(hr))
             return hr;
     }
-    const LONG network = SameText(text[6].Get(), BStr::Of(L"true").Get()) ? 1 : 0;
+    const LONG network = BStr::SameText(text[6].Get(), BStr::Of(L"true").Get()) ? 1 : 0;
 
-    IKalvoraUser* created = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_ALL, IID_IKalvoraUser,
-                                  reinterpret_cast<void**>(&created));
-    if (FAILED(hr) || !created) {
-        KALVORA_REPORT(L"CoCreateInstace for IKalvoraUser failed");
-        return FAILED(hr) ? hr : E_FAIL;
-    }
+    Microsoft::WRL::ComPtr<IKalvoraUser> created;
+    HRESULT hr = CreateUser(created);
+    if (FAILED(hr))
+        return hr;
     created->put_Name(text[0].Get());
     created->put_Computer(text[1].Get());  // as given: no UNC prefix
     created->put_IsNetwork(network);
@@ -474,8 +472,7 @@ STDMETHODIMP CEnumKalvoraUser::AddUserDB(VARIANT user, VARIANT comp, VARIANT myC
     created->put_MyDocuments(text[4].Get());
     created->put_MyFavorites(text[5].Get());
     hr = created->WriteToRegistry();  // not reported here
-    HRESULT added = Add(created);
-    created->Release();
+    const HRESULT added = Add(created.Get());
     return SUCCEEDED(added) ? hr : added;
 }
 
@@ -545,7 +542,7 @@ STDMETHODIMP CEnumKalvoraUser::CheckComputer(BSTR bsName, BSTR bsCompName, LONG*
             for (std::size_t i = 0; i < m_users.Size(); ++i) {
                 IKalvoraUser* user = m_users.At(i);
                 BStr name;
-                if (!user || FAILED(user->get_Name(name.Put())) || !SameText(name.Get(), bsName))
+                if (!user || FAILED(user->get_Name(name.Put())) || !BStr::SameText(name.Get(), bsName))
                     continue;
                 KALVORA_REPORT(FormatText(L"Add User. (%s), allready exists", {bsName}).c_str());
                 answer = -2;  // every matching entry reports once

@@ -80,14 +80,15 @@ public:
         return *out ? S_OK : E_OUTOFMEMORY;
     }
 
-    // Equal when both are null, or both non-null with equal lengths and code units.
-    static bool Equal(BSTR a, BSTR b) noexcept
+    // Equal as texts: equal lengths and code units, a null string being the
+    // empty one; letter case significant.
+    static bool SameText(BSTR a, BSTR b) noexcept
     {
-        if (!a || !b)
-            return a == b;
         const UINT n = SysStringLen(a);
-        return n == SysStringLen(b) && std::memcmp(a, b, n * sizeof(OLECHAR)) == 0;
+        return n == SysStringLen(b) && (n == 0 || std::memcmp(a, b, n * sizeof(OLECHAR)) == 0);
     }
+    // Equal when both are null, or both non-null and the same text.
+    static bool Equal(BSTR a, BSTR b) noexcept { return !a || !b ? a == b : SameText(a, b); }
 
 private:
     BSTR m_str = nullptr;
