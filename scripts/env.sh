@@ -100,12 +100,11 @@ kalvora_register() {
 # whether the 32-bit build is tested too: the test that has both DLLs share
 # one store then registers the 32-bit one in its own copy.
 #   kalvora_prepare_test_prefix BITS PREFIX [heapcheck]
-# With heapcheck, every
-# heap of the test programs and script hosts checks its blocks' tails and
-# free blocks and validates itself on each call (GlobalFlag 0xF0 in their
-# Image File Execution Options, both registry views), and tests/run_test.sh
-# fails a test whose run reports a heap error. Wine's own services stay as
-# they are.
+# With heapcheck, every heap of the test programs and script hosts checks its
+# blocks' tails and free blocks and validates itself on each call (GlobalFlag
+# 0xF0 in their Image File Execution Options, both registry views), and
+# tests/run_test.sh fails a test whose run reports a heap error. Wine's own
+# services stay as they are.
 kalvora_prepare_test_prefix() {
     bits="$1" prefix="$2"
     kalvora_boot_prefix "$bits" "$prefix"

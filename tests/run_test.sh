@@ -60,7 +60,7 @@ if [ -f "$template/.kalvora-heap-check" ]; then
     heap_check=true
     WINEDEBUG="$WINEDEBUG,err+heap"
     if [ "${KALVORA_HEAP_CHECK:-}" = params ]; then
-        sed -i 's/^"GlobalFlag"=dword:000000f0$/"GlobalFlag"=dword:00000070/' "$WINEPREFIX/system.reg"
+        sed -i 's/^"GlobalFlag"=dword:[0-9a-f]*$/"GlobalFlag"=dword:00000070/' "$WINEPREFIX/system.reg"
     fi
 fi
 heap_errors() {
