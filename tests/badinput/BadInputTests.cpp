@@ -23,14 +23,6 @@ struct Row {
 };
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
-Texts SplitOn(const std::wstring& text, const std::wstring& separator)
-{
-    Texts parts;
-    for (size_t at = 0, next = 0; next != std::wstring::npos; at = next + separator.size())
-        parts.push_back(text.substr(at, (next = text.find(separator, at)) - at));
-    return parts;
-}
-
 std::vector<Row> Load(const std::string& file)
 {
     std::vector<Row> rows;
@@ -164,7 +156,7 @@ TEST_P(BadInput, Row)
     std::vector<Texts> denials;                // "@deny|path|access list" (C++ only), until the case ends
     std::vector<std::shared_ptr<void>> held;  // temporary files, and access lists
     ComPtr<IDispatch> object;
-    for (const std::wstring& step : SplitOn(c[1], L" ; ")) {
+    for (const std::wstring& step : Split(c[1], L" ; ")) {
         const size_t at = step.find(L" =>");  // the expected outcome follows; without: ""
         Texts p = Split(step.substr(0, at), L'|');
         std::transform(p.begin(), p.end(), p.begin(), Expand);
@@ -188,7 +180,7 @@ TEST_P(BadInput, Row)
     }
     held.clear();
     EXPECT_EQ(Expand(c[3]), Changes(before, Store()));
-    ExpectEvents(c[2] == L"-" ? Texts{} : SplitOn(Expand(c[2]), L" ; "));
+    ExpectEvents(c[2] == L"-" ? Texts{} : Split(Expand(c[2]), L" ; "));
 }
 
 INSTANTIATE_TEST_SUITE_P(Shared, BadInput, testing::ValuesIn(Load("cases.txt")), [](const auto& row) { return row.param.name; });

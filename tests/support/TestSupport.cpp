@@ -17,15 +17,11 @@ namespace kalvora::test {
 std::wstring InstallPath(const wchar_t* fileName) { return std::wstring(KALVORA_INSTALL_DIR_W) + L"\\" + fileName; }
 std::wstring Str(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : L"<null>"; }
 
-Texts Split(const std::wstring& text, wchar_t separator)
+Texts Split(const std::wstring& text, const std::wstring& separator)
 {
-    Texts parts(1);
-    for (wchar_t c : text) {
-        if (c == separator)
-            parts.emplace_back();
-        else
-            parts.back().push_back(c);
-    }
+    Texts parts;
+    for (size_t at = 0, next = 0; next != std::wstring::npos; at = next + separator.size())
+        parts.push_back(text.substr(at, (next = text.find(separator, at)) - at));
     return parts;
 }
 

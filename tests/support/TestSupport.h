@@ -25,7 +25,8 @@ std::wstring InstallPath(const wchar_t* fileName);  // a file of the test instal
 inline BStr B(const wchar_t* text) { return BStr(text ? SysAllocString(text) : nullptr); }  // null: a null BSTR
 inline BStr B(const std::wstring& text) { return BStr(SysAllocStringLen(text.data(), UINT(text.size()))); }
 std::wstring Str(BSTR text);  // the whole text; "<null>" for a null BSTR
-Texts Split(const std::wstring& text, wchar_t separator);
+Texts Split(const std::wstring& text, const std::wstring& separator);  // every part, empty ones too
+inline Texts Split(const std::wstring& text, wchar_t separator) { return Split(text, std::wstring(1, separator)); }
 std::wstring Join(const Texts& parts, const wchar_t* separator);
 // An entry point of a loaded module as a function of type Fn (default: an
 // HRESULT without arguments); null if the module has none of that name.
