@@ -164,6 +164,27 @@ if [ -n "$dir32" ] && ! $runs32; then
 fi
 [ -s "$work/expected.txt" ] || fail "regsvr32 wrote nothing"
 
+# By hand, regsvr32 /u OSUtilities.dll removes the event source only when it
+# names that copy, and leaves the module's keys alone.
+source_lines() { grep -c '^system\\\\currentcontrolset\\\\services\\\\eventlog\\\\application\\\\kalvoraadminuser' "$1"; }
+mkdir -p "$WINEPREFIX/drive_c/other"
+cp "$WINEPREFIX/drive_c/$dir/OSUtilities.dll" "$WINEPREFIX/drive_c/other/"
+run "$bits" regsvr32 /s /u 'C:\other\OSUtilities.dll' || fail "regsvr32 /u of another OSUtilities.dll"
+snapshot >"$work/other-removed.txt"
+[ "$(source_lines "$work/other-removed.txt")" = 3 ] && ok "regsvr32 /u of another copy keeps the event source" ||
+    fail "regsvr32 /u of another copy changed the event source"
+run "$bits" regsvr32 /s /u "$(winpath "$dir/OSUtilities.dll")" || fail "regsvr32 /u OSUtilities.dll"
+snapshot >"$work/source-removed.txt"
+registration "$work/reference-all.txt" >"$work/reference-reg.txt"
+registration "$work/source-removed.txt" >"$work/source-removed-reg.txt"
+LC_ALL=C comm -3 "$work/reference-reg.txt" "$work/source-removed-reg.txt" >"$work/source-diff.txt"
+if [ "$(source_lines "$work/source-removed.txt")" = 0 ] && [ "$(grep -c . "$work/source-diff.txt")" = 3 ]; then
+    ok "regsvr32 /u OSUtilities.dll removes the event source, and only it"
+else
+    fail "regsvr32 /u OSUtilities.dll: changes:"
+    sed 's/^/  /' "$work/source-diff.txt" | head -10
+fi
+
 # ---- install ----------------------------------------------------------------------
 new_prefix installed
 # The administrator's data: a user and a share, in the 32-bit view.
