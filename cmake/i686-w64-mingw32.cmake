@@ -7,6 +7,7 @@ set(CMAKE_C_COMPILER   ${TOOLCHAIN_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER  ${TOOLCHAIN_PREFIX}-windres)
 set(KALVORA_WIDL       ${TOOLCHAIN_PREFIX}-widl)
+set(KALVORA_WINDMC     ${TOOLCHAIN_PREFIX}-windmc)
 set(KALVORA_BITNESS    32)
 set(KALVORA_WIDL_TARGET --win32)
 # Wine's stdole2.tlb for this bitness, imported by the type library.

@@ -7,6 +7,11 @@
 //   type  id(8 hex digits)  line  file  text
 // In file and text a backslash, tab, CR and LF are written as \\ \t \r \n;
 // a null text is written as \0.
+//
+// DllRegisterServer registers the event source KalvoraAdminUser of the
+// Application log with this DLL as its message file, so that the event
+// viewer shows the events' wording (EventMessages.mc); DllUnregisterServer
+// removes the source again when it names this DLL.
 #include <windows.h>
 
 #include <cstdio>
@@ -14,12 +19,50 @@
 
 #define OSUTILITIES_API __declspec(dllexport)
 #include "diag/ReportEvent.h"
+#include "module/HResult.h"
+#include "module/RegKey.h"
 #include "module/StaticRuntime.h"
 
 namespace {
 
 const wchar_t kEventSource[] = L"KalvoraAdminUser";
 const wchar_t kLogVariable[] = L"KALVORA_EVENT_LOG";
+const wchar_t kSourceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\KalvoraAdminUser";
+const wchar_t kMessageFileValue[] = L"EventMessageFile";
+const DWORD kTypesSupported = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+
+// The full path of this DLL.
+HRESULT OwnPath(wchar_t* path, DWORD size)
+{
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&OwnPath), &self))
+        return kalvora::Win32ToHResult(static_cast<LONG>(GetLastError()));
+    DWORD len = GetModuleFileNameW(self, path, size);
+    if (len == 0)
+        return kalvora::Win32ToHResult(static_cast<LONG>(GetLastError()));
+    if (len >= size)
+        return kalvora::Win32ToHResult(ERROR_INSUFFICIENT_BUFFER);
+    return S_OK;
+}
+
+// Whether the event source's message file, as registered, is this DLL.
+bool NamesThisFile(HKEY source, const wchar_t* path)
+{
+    wchar_t stored[MAX_PATH];
+    DWORD type = 0;
+    DWORD bytes = sizeof stored - sizeof(wchar_t);
+    if (RegQueryValueExW(source, kMessageFileValue, nullptr, &type, reinterpret_cast<BYTE*>(stored), &bytes) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    stored[bytes / sizeof(wchar_t)] = L'\0';
+    wchar_t expanded[MAX_PATH];
+    DWORD len = ExpandEnvironmentStringsW(stored, expanded, MAX_PATH);
+    if (len == 0 || len > MAX_PATH)
+        return false;
+    return CompareStringOrdinal(expanded, -1, path, -1, TRUE) == CSTR_EQUAL;
+}
 
 void AppendEscaped(std::wstring& out, const wchar_t* text)
 {
@@ -105,4 +148,45 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID rese
     if (reason == DLL_PROCESS_DETACH && !reserved)  // FreeLibrary, not the end of the process
         kalvora::ReleaseStaticRuntime();
     return TRUE;
+}
+
+// Registers the event source with this DLL as its message file.
+STDAPI DllRegisterServer()
+{
+    wchar_t path[MAX_PATH];
+    HRESULT hr = OwnPath(path, MAX_PATH);
+    if (FAILED(hr))
+        return hr;
+    kalvora::RegKey source;
+    LONG err = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                               nullptr, source.Put(), nullptr);
+    if (err == ERROR_SUCCESS)
+        err = RegSetValueExW(source.Get(), kMessageFileValue, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(path),
+                             static_cast<DWORD>((lstrlenW(path) + 1) * sizeof(wchar_t)));
+    if (err == ERROR_SUCCESS)
+        err = RegSetValueExW(source.Get(), L"TypesSupported", 0, REG_DWORD,
+                             reinterpret_cast<const BYTE*>(&kTypesSupported), sizeof kTypesSupported);
+    return kalvora::Win32ToHResult(err);
+}
+
+// Removes the event source when its message file is this DLL; a source that
+// names another file (another copy, another installation) stays.
+STDAPI DllUnregisterServer()
+{
+    wchar_t path[MAX_PATH];
+    HRESULT hr = OwnPath(path, MAX_PATH);
+    if (FAILED(hr))
+        return hr;
+    {
+        kalvora::RegKey source;
+        LONG err = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, KEY_QUERY_VALUE, source.Put());
+        if (err == ERROR_FILE_NOT_FOUND)
+            return S_OK;
+        if (err != ERROR_SUCCESS)
+            return kalvora::Win32ToHResult(err);
+        if (!NamesThisFile(source.Get(), path))
+            return S_OK;
+    }
+    LONG err = RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSourceKey);
+    return err == ERROR_FILE_NOT_FOUND ? S_OK : kalvora::Win32ToHResult(err);
 }

@@ -95,7 +95,7 @@ kalvora_register() {
 }
 
 # Boots the template prefix of bitness $1 that every test of that bitness
-# copies, and installs there the test doubles and the tests' copy of the
+# copies (and keeps a copy of it as booted in PREFIX-fresh), and installs there the test doubles and the tests' copy of the
 # module beside them (tests/doubles/install.sh). A 64-bit template notes
 # whether the 32-bit build is tested too: the test that has both DLLs share
 # one store then registers the 32-bit one in its own copy.
@@ -108,6 +108,11 @@ kalvora_register() {
 kalvora_prepare_test_prefix() {
     bits="$1" prefix="$2"
     kalvora_boot_prefix "$bits" "$prefix"
+    # A copy of the prefix as booted, before anything is registered, for the
+    # package tests (Windows files linked, the registry files copied).
+    rm -rf "$prefix-fresh"
+    cp -al "$prefix" "$prefix-fresh" && cp --remove-destination -p "$prefix"/*.reg "$prefix-fresh/" ||
+        kalvora_fail "could not copy $prefix"
     sh "$KALVORA_ROOT/tests/doubles/install.sh" "$bits" "$(kalvora_build_dir "$bits")" ||
         kalvora_fail "could not install the test doubles in $prefix"
     if [ "$bits" = 64 ] && kalvora_selected 32; then

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the cross toolchains and Wine on Debian 12 when they are missing;
-# `setup.sh fuzz` also the native fuzzing toolchain.
+# `setup.sh fuzz` also the native fuzzing toolchain, `setup.sh package` also
+# what scripts/package.sh needs (`setup.sh fuzz package`: both).
 # Safe to run again: it only calls apt when something is absent. Needs root
 # (or sudo) for apt; says what to do when it cannot install.
 set -eu
@@ -23,11 +24,22 @@ command -v make >/dev/null 2>&1 || want make
 # With "fuzz", what the native fuzz targets need (scripts/fuzz.sh): clang 14,
 # its libFuzzer and sanitizer run times (libclang-rt-14-dev, which clang-14
 # does not pull in), and llvm-symbolizer for source lines in their reports.
-if [ "${1:-}" = fuzz ]; then
+case " $* " in *" fuzz "*)
     command -v clang++-14 >/dev/null 2>&1 || want clang-14
     ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || want libclang-rt-14-dev
     command -v llvm-symbolizer-14 >/dev/null 2>&1 || want llvm-14
-fi
+esac
+# With "package": wixl builds the Windows Installer packages, msitools reads
+# them back (msiinfo, msiextract), zip and unzip make and read the archives,
+# and clang-14 compiles the native tool that writes the packages' registry
+# entries.
+case " $* " in *" package "*)
+    command -v wixl >/dev/null 2>&1 || want wixl
+    command -v msiextract >/dev/null 2>&1 || want msitools
+    command -v zip >/dev/null 2>&1 || want zip
+    command -v unzip >/dev/null 2>&1 || want unzip
+    command -v clang++-14 >/dev/null 2>&1 || want clang-14
+esac
 
 [ -n "$need" ] || exit 0
 

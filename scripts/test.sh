@@ -1,9 +1,10 @@
 #!/bin/sh
 # Runs every test, for every bitness that this host runs: installs what is
-# missing, builds both bitnesses, boots one template prefix per bitness with
-# the module registered, and runs ctest in each build tree. Every suite runs
-# in a fresh copy of its bitness's template prefix (tests/run_test.sh), with
-# Wine's heap checking on: a heap error that any test's run reports fails it.
+# missing, builds both bitnesses and the release packages (into
+# <build>/dist), boots one template prefix per bitness with the module
+# registered, and runs ctest in each build tree. Every suite runs in a fresh
+# copy of its bitness's template prefix (tests/run_test.sh), with Wine's heap
+# checking on: a heap error that any test's run reports fails it.
 # A full run also runs the native fuzz targets for a bounded time
 # (scripts/fuzz.sh).
 #
@@ -16,6 +17,10 @@ set -eu
 kalvora_select_bitnesses
 echo "==> testing $KALVORA_BITNESS_NOTE"
 kalvora_build
+# The release packages, for the package tests (package_x64, package_x86).
+echo "==> packages (scripts/package.sh)"
+sh "$KALVORA_ROOT/scripts/package.sh" --no-build --out "$BUILD_DIR/dist" ||
+    kalvora_fail "building the packages failed (output above)"
 
 failed=""
 for bits in $KALVORA_BITNESSES; do

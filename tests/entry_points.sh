@@ -2,7 +2,9 @@
 # Checks the entry points on a host that cannot execute 32-bit code, by
 # making their probe fail (KALVORA_PROBE_32=false): the demo runs the 64-bit
 # DLL and says so, the test command tests the 64-bit build and says why it
-# skipped the 32-bit one, and asking for 32-bit only fails with a reason.
+# skipped the 32-bit one, the x64 package still builds and installs (its
+# 32-bit part checked without running 32-bit programs), and asking for
+# 32-bit only fails with a reason.
 # scripts/test.sh runs this after the suites on hosts that do run 32-bit code.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,8 +27,10 @@ expect() {  # expect WHAT STATUS WANTED_STATUS PATTERN
 expect "demo without 32-bit support" $? 0 "runs the 64-bit DLL (host: 64-bit (32-bit skipped: this host does not execute 32-bit x86 code))"
 expect "demo lists the sample users" 0 0 "Name:           asmith"
 
-"$root/scripts/test.sh" -R module_unit_tests >"$log" 2>&1
+"$root/scripts/test.sh" -R 'module_unit_tests|package_x64' -V >"$log" 2>&1
 expect "test command without 32-bit support" $? 0 "^Tested 64-bit (32-bit skipped: this host does not execute 32-bit x86 code): all passed"
+expect "the x64 package installs without 32-bit support" 0 0 "PACKAGE TESTS PASSED (x64)"
+expect "the package test says what it skipped" 0 0 "NOTE: 32-bit programs are not run"
 expect "test command ran the 64-bit suite only" 0 0 "==> 64-bit: ctest"
 if grep -q "==> 32-bit" "$log"; then
     echo "FAIL: the test command touched the 32-bit build"

@@ -1,0 +1,125 @@
+#!/bin/sh
+# Builds both bitnesses and writes the release files to dist/, VERSION being
+# the FileVersion of the module's version resource:
+#   KalvoraAdminUser-VERSION-x64.msi      64-bit Windows: both bitnesses
+#   KalvoraAdminUser-VERSION-x86.msi      32-bit Windows: the 32-bit DLLs
+#   KalvoraAdminUser-VERSION-sdk.zip      IDL, header, GUIDs, type libraries
+#   KalvoraAdminUser-VERSION-symbols.zip  the DLLs' debug information
+# The DLLs in the packages are stripped; each names its debug file
+# (.gnu_debuglink), which the symbols archive holds. The packages' COM
+# registration is written from the registrar scripts and the interface
+# definition (package/registry_entries.cpp) into the WiX of package/.
+#
+#   scripts/package.sh [--no-build] [--version V] [--out DIR]
+#
+# --no-build packages the trees as they are built; --version gives the
+# packages another version (the tests build an earlier one for the upgrade).
+set -eu
+. "$(dirname "$0")/env.sh"
+
+build=true
+version=""
+out="$KALVORA_ROOT/dist"
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --no-build) build=false; shift ;;
+    --version) version="$2"; shift 2 ;;
+    --out) out="$2"; shift 2 ;;
+    *) kalvora_fail "unknown argument '$1'" "usage: scripts/package.sh [--no-build] [--version V] [--out DIR]" ;;
+    esac
+done
+
+"$KALVORA_ROOT/scripts/setup.sh" package
+if $build; then
+    kalvora_build
+fi
+b32="$BUILD_DIR" b64="$BUILD_DIR/x64"
+for f in "$b32/KalvoraAdminUser.dll" "$b32/OSUtilities.dll" "$b64/KalvoraAdminUser.dll" "$b64/OSUtilities.dll" \
+    "$b32/gen/KalvoraAdminUser.tlb" "$b64/gen/KalvoraAdminUser.tlb"; do
+    [ -f "$f" ] || kalvora_fail "$f is missing" "build first (scripts/package.sh without --no-build does)"
+done
+
+# The version resource holds FileVersion as a UTF-16 string.
+if [ -z "$version" ]; then
+    version=$(strings -el "$b32/KalvoraAdminUser.dll" | sed -n '/^FileVersion$/{n;p;q}')
+fi
+echo "$version" | grep -Eq '^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$' ||
+    kalvora_fail "no version in the module's version resource (found '$version')"
+
+stage=$(mktemp -d "${TMPDIR:-/tmp}/kalvora-package.XXXXXX")
+trap 'rm -rf "$stage"' EXIT
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+
+# Stripped DLLs for the packages, their debug information for the symbols.
+for bits in 32 64; do
+    dir=$(kalvora_build_dir "$bits")
+    if [ "$bits" = 64 ]; then tools=x86_64-w64-mingw32; arch=x64; else tools=i686-w64-mingw32; arch=x86; fi
+    mkdir -p "$stage/$bits" "$stage/symbols/$arch"
+    for dll in KalvoraAdminUser.dll OSUtilities.dll; do
+        "$tools-objcopy" --only-keep-debug "$dir/$dll" "$stage/symbols/$arch/$dll.debug"
+        # The debug link is made from the folder of the debug file and names it only.
+        (cd "$stage/symbols/$arch" && "$tools-objcopy" --strip-all --add-gnu-debuglink="$dll.debug" "$dir/$dll" "$stage/$bits/$dll") ||
+            kalvora_fail "could not strip $dir/$dll"
+    done
+done
+
+# The COM registration of each part, for the WiX of package/ to include: the
+# x64 package's 32-bit part writes only the keys of the 32-bit view, the
+# 64-bit part the keys that both views share.
+gen="$BUILD_DIR/package/registry_entries"
+src="$KALVORA_ROOT/package/registry_entries.cpp $KALVORA_ROOT/module/RegistryScript.cpp"
+if [ ! -x "$gen" ] || [ -n "$(find $src "$KALVORA_ROOT/module/RegistryScript.h" -newer "$gen" 2>/dev/null)" ]; then
+    mkdir -p "$BUILD_DIR/package"
+    clang++-14 -std=c++17 -O1 -I"$KALVORA_ROOT" $src -o "$gen.tmp.$$" ||
+        kalvora_fail "could not compile package/registry_entries.cpp"
+    mv -f "$gen.tmp.$$" "$gen"
+fi
+rgs="$KALVORA_ROOT/module/KalvoraUser.rgs $KALVORA_ROOT/module/EnumKalvoraUser.rgs $KALVORA_ROOT/module/KalvoraShares.rgs"
+idl="$KALVORA_ROOT/idl/KalvoraAdminUser.idl"
+mkdir -p "$stage/x64" "$stage/x86"
+"$gen" 64 KalvoraAdminUser64 INSTALLDIR64 "$idl" $rgs >"$stage/x64/registry-64.wxi"
+"$gen" --win32-beside-win64 32 KalvoraAdminUser32 INSTALLDIR32 "$idl" $rgs >"$stage/x64/registry-32.wxi"
+"$gen" 32 KalvoraAdminUser32 INSTALLDIR32 "$idl" $rgs >"$stage/x86/registry-32.wxi"
+
+# The examples: one component in their own folder, beside the DLLs of the
+# package's own bitness.
+{
+    echo '<?xml version="1.0" encoding="utf-8"?>'
+    echo '<Include xmlns="http://schemas.microsoft.com/wix/2006/wi">'
+    echo '  <Component Id="Examples" Guid="$(var.ExamplesGuid)" Win64="$(var.Win64)">'
+    key=' KeyPath="yes"'
+    for f in "$KALVORA_ROOT"/examples/*; do
+        name=$(basename "$f")
+        echo "    <File Id=\"example_$(echo "$name" | tr -c 'A-Za-z0-9\n' _)\" Name=\"$name\" Source=\"examples/$name\"$key/>"
+        key=""
+    done
+    echo '  </Component>'
+    echo '</Include>'
+} >"$stage/examples.wxi"
+cp -R "$KALVORA_ROOT/examples" "$stage/examples"
+
+name="KalvoraAdminUser-$version"
+# wixl takes the files' sources relative to the folder it runs in.
+for arch in x64 x86; do
+    (cd "$stage" && wixl -a "$arch" -D Version="$version" -D Stage=. -I "$stage/$arch" -I "$stage" -I "$KALVORA_ROOT/package" \
+        -o "$out/$name-$arch.msi" "$KALVORA_ROOT/package/KalvoraAdminUser-$arch.wxs") >"$stage/wixl.log" 2>&1 ||
+        { cat "$stage/wixl.log" >&2; kalvora_fail "wixl could not build $name-$arch.msi (log above)"; }
+done
+
+# The archives, each with one top folder of its own name.
+sdk="$stage/$name-sdk"
+mkdir -p "$sdk/idl" "$sdk/include" "$sdk/tlb/win32" "$sdk/tlb/win64"
+cp "$idl" "$sdk/idl/"
+cp "$b32/gen/KalvoraAdminUser_h.h" "$b32/gen/KalvoraAdminUser_i.c" "$sdk/include/"
+cp "$b32/gen/KalvoraAdminUser.tlb" "$sdk/tlb/win32/"
+cp "$b64/gen/KalvoraAdminUser.tlb" "$sdk/tlb/win64/"
+mv "$stage/symbols" "$stage/$name-symbols"
+for kind in sdk symbols; do
+    rm -f "$out/$name-$kind.zip"
+    (cd "$stage" && zip -q -X -r "$out/$name-$kind.zip" "$name-$kind") ||
+        kalvora_fail "could not write $out/$name-$kind.zip"
+done
+
+echo "==> packages of $version in $out:"
+(cd "$out" && ls -l "$name-x64.msi" "$name-x86.msi" "$name-sdk.zip" "$name-symbols.zip" | awk '{ print "    " $5 "\t" $9 }')
