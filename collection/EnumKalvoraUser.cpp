@@ -329,8 +329,7 @@ STDMETHODIMP CEnumKalvoraUser::get_NextUser(BSTR* pVal)
     ++m_cursor;
     if (!user)
         return E_FAIL;
-    user->get_Name(pVal);
-    return S_OK;
+    return user->get_Name(pVal);  // E_OUTOFMEMORY when the copy cannot be made
 }
 
 STDMETHODIMP CEnumKalvoraUser::ClearKeys()
