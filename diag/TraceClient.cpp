@@ -136,10 +136,18 @@ ULONG TraceClient::MessageV(ULONG loggerLow, ULONG loggerHigh, ULONG /*messageFl
     return kTraceOk;
 }
 
+namespace {
+
+// Made by the DLL's static initialisation rather than on first use: a guarded
+// local static would have the thread library set up a record of the loading
+// thread (two handles and a TLS slot) that no unload gives back.
+TraceClient g_processClient(SystemTraceDevice());
+
+}  // namespace
+
 TraceClient& ProcessTraceClient() noexcept
 {
-    static TraceClient client(SystemTraceDevice());
-    return client;
+    return g_processClient;
 }
 
 }  // namespace kalvora::diag

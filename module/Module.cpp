@@ -11,6 +11,7 @@
 #include "diag/TraceClient.h"
 #include "module/Registrar.h"
 #include "module/Resource.h"
+#include "module/StaticRuntime.h"
 #include "shares/KalvoraShares.h"
 #include "user/KalvoraUser.h"
 
@@ -346,7 +347,7 @@ int CKalvoraAdminUserApp::ExitInstance() noexcept
 using kalvora::g_app;
 using kalvora::g_module;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/)
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
@@ -358,6 +359,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
         return TRUE;
     case DLL_PROCESS_DETACH:
         g_app.ExitInstance();
+        if (!reserved)  // FreeLibrary, not the end of the process
+            kalvora::ReleaseStaticRuntime();
         return TRUE;
     default:
         return TRUE;

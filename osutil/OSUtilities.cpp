@@ -14,6 +14,7 @@
 
 #define OSUTILITIES_API __declspec(dllexport)
 #include "diag/ReportEvent.h"
+#include "module/StaticRuntime.h"
 
 namespace {
 
@@ -97,4 +98,11 @@ extern "C" void __cdecl VReportEvent(VEventType type, unsigned long eventId, int
     } catch (...) {
     }
     SetLastError(lastError);
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID reserved)
+{
+    if (reason == DLL_PROCESS_DETACH && !reserved)  // FreeLibrary, not the end of the process
+        kalvora::ReleaseStaticRuntime();
+    return TRUE;
 }
