@@ -213,7 +213,7 @@ void CEnumKalvoraUser::ApplyUserValue(std::size_t index, int field, BSTR value) 
     }
 }
 
-std::ptrdiff_t CEnumKalvoraUser::FindUser(BSTR name) const noexcept
+std::ptrdiff_t CEnumKalvoraUser::FindUser(BSTR name) const
 {
     if (!name)
         return -1;
@@ -222,7 +222,8 @@ std::ptrdiff_t CEnumKalvoraUser::FindUser(BSTR name) const noexcept
         if (!user)
             continue;
         BStr userName;
-        user->get_Name(userName.Put());
+        if (FAILED(user->get_Name(userName.Put())))
+            throw std::bad_alloc();  // the name could not be copied: the callers answer E_OUTOFMEMORY
         if (!userName.IsNull() && BStr::Equal(name, userName.Get()))
             return static_cast<std::ptrdiff_t>(i);
     }
@@ -347,7 +348,8 @@ STDMETHODIMP CEnumKalvoraUser::ClearKeys()
             IKalvoraUser* user = users.At(i);
             if (!user)
                 continue;  // counts in n, never as deleted
-            user->get_Name(lastName.Put());
+            if (FAILED(user->get_Name(lastName.Put())))
+                throw std::bad_alloc();
             if (DeleteUserKey(lastName.Get()) == ERROR_SUCCESS)
                 ++deleted;
         }
