@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cwchar>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -17,7 +18,7 @@
 #include "module/RegKey.h"
 #include "module/Resource.h"
 #include "module/Text.h"
-#include "user/KalvoraUser.h"
+#include "platform/Network.h"
 
 namespace kalvora {
 
@@ -368,12 +369,21 @@ STDMETHODIMP CEnumKalvoraUser::ClearKeys()
 
 namespace {
 
+// A copy of text that must exist: out of memory throws, like the strings it
+// is made from, so that no null string stands in for the text.
+BStr Required(BStr copy)
+{
+    if (copy.IsNull())
+        throw std::bad_alloc();
+    return copy;
+}
+
 // The UNC form of a computer name, keeping a null name null.
 BStr UncCopy(BSTR computer)
 {
     if (!computer)
         return BStr();
-    return BStr::Of(UncComputer(std::wstring_view(computer, SysStringLen(computer))));
+    return Required(BStr::Of(UncComputer(std::wstring_view(computer, SysStringLen(computer)))));
 }
 
 // The text of an argument of AddUserDB: the variant it refers to, converted
@@ -393,15 +403,15 @@ HRESULT ArgumentText(const VARIANT& arg, BStr& text) noexcept
     return hr;
 }
 
-// A new user object. A failed creation is reported, and its result returned.
+// A new user object: the creation's result, E_FAIL when a success gave no
+// object (there is no user to fill, write or add). The caller reports a failure.
 HRESULT CreateUser(Microsoft::WRL::ComPtr<IKalvoraUser>& user) noexcept
 {
     HRESULT hr = CoCreateInstance(CLSID_KalvoraUser, nullptr, CLSCTX_ALL, IID_IKalvoraUser,
                                   reinterpret_cast<void**>(user.ReleaseAndGetAddressOf()));
-    if (SUCCEEDED(hr) && user)
-        return hr;
-    KALVORA_REPORT(L"CoCreateInstace for IKalvoraUser failed");
-    return FAILED(hr) ? hr : E_FAIL;  // no user to fill, write or add
+    if (SUCCEEDED(hr) && !user)
+        hr = E_FAIL;
+    return hr;
 }
 
 // Closes a file handle when it goes.
@@ -423,8 +433,10 @@ STDMETHODIMP CEnumKalvoraUser::AddUser(BSTR Name, BSTR Mailbox, BSTR Computer, L
         BStr computer = UncCopy(Computer);
         Microsoft::WRL::ComPtr<IKalvoraUser> user;
         HRESULT hr = CreateUser(user);
-        if (FAILED(hr))
+        if (FAILED(hr)) {
+            KALVORA_REPORT(L"CoCreateInstace for IKalvoraUser failed");
             return hr;
+        }
         // The results of the puts are not examined: a null name or computer is
         // refused there, and the property keeps its initial value.
         user->put_Name(Name);
@@ -462,8 +474,10 @@ STDMETHODIMP CEnumKalvoraUser::AddUserDB(VARIANT user, VARIANT comp, VARIANT myC
 
     Microsoft::WRL::ComPtr<IKalvoraUser> created;
     HRESULT hr = CreateUser(created);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
+        KALVORA_REPORT(L"CoCreateInstace for IKalvoraUser failed");
         return hr;
+    }
     created->put_Name(text[0].Get());
     created->put_Computer(text[1].Get());  // as given: no UNC prefix
     created->put_IsNetwork(network);
@@ -493,26 +507,39 @@ STDMETHODIMP CEnumKalvoraUser::ImportFile(BSTR ImportFile, LONG* Check)
         *Check = -2;
         return S_OK;
     }
+    // Single-byte text, widened byte by byte. A line ends at a line feed, a
+    // carriage return right before it going with it; the first line is the
+    // heading. Lines may have any length. As in the C runtime's text mode, a
+    // Ctrl-Z byte ends the file: the text before it on its line is the last line.
+    LONG lines = 0;     // lines read, the heading included
+    LONG handled = 0;   // records handed to AddUser
     try {
-        // Single-byte text, widened byte by byte. A line ends at a line feed, a
-        // carriage return right before it going with it; the first line is the
-        // heading. Lines may have any length.
-        LONG lines = 0;
         std::wstring line;
         auto record = [&](bool lineFeed) {
             if (lineFeed && !line.empty() && line.back() == L'\r')
                 line.pop_back();
             if (lines++ > 0) {
                 const ImportRecord r = CutImportRecord(line);
-                AddUser(BStr::Of(r.user).Get(), BStr::Empty().Get(), BStr::Of(r.computer).Get(), 1);
+                const BStr user = Required(BStr::Of(r.user)), computer = Required(BStr::Of(r.computer)),
+                           mailbox = Required(BStr::Empty());
+                AddUser(user.Get(), mailbox.Get(), computer.Get(), 1);
+                ++handled;
             }
             line.clear();
         };
-        char chunk[65536];
+        // On the heap: AddUser and its network probes run on top of this frame,
+        // on the host's thread, whose stack may be small.
+        constexpr DWORD kChunkBytes = 65536;
+        const std::unique_ptr<char[]> chunk(new char[kChunkBytes]);
         DWORD got = 0;
+        bool ended = false;
         // A read error ends the file there: the records before it stay handled.
-        while (ReadFile(file.handle, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+        while (!ended && ReadFile(file.handle, chunk.get(), kChunkBytes, &got, nullptr) && got > 0) {
             for (DWORD i = 0; i < got; ++i) {
+                if (chunk[i] == '\x1A') {
+                    ended = true;
+                    break;
+                }
                 if (chunk[i] == '\n')
                     record(true);
                 else
@@ -522,10 +549,10 @@ STDMETHODIMP CEnumKalvoraUser::ImportFile(BSTR ImportFile, LONG* Check)
         if (!line.empty())
             record(false);  // the last line needs no line feed
         *Check = lines == 0 ? -1 : lines - 1;
-        return S_OK;
     } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        *Check = handled;  // out of memory ends the import: the records handled so far
     }
+    return S_OK;
 }
 
 STDMETHODIMP CEnumKalvoraUser::CheckComputer(BSTR bsName, BSTR bsCompName, LONG* Check)
@@ -533,8 +560,8 @@ STDMETHODIMP CEnumKalvoraUser::CheckComputer(BSTR bsName, BSTR bsCompName, LONG*
     ModuleStateGuard guard;
     if (!Check)
         return E_POINTER;
+    LONG answer = 0;
     try {
-        LONG answer = 0;
         // Empty means a string of length 0; a null one is not empty, and then
         // matches a user whose name is empty.
         if (bsName && SysStringLen(bsName) == 0) {
@@ -542,11 +569,16 @@ STDMETHODIMP CEnumKalvoraUser::CheckComputer(BSTR bsName, BSTR bsCompName, LONG*
         } else {
             for (std::size_t i = 0; i < m_users.Size(); ++i) {
                 IKalvoraUser* user = m_users.At(i);
-                BStr name;
-                if (!user || FAILED(user->get_Name(name.Put())) || !BStr::SameText(name.Get(), bsName))
+                if (!user)
                     continue;
-                KALVORA_REPORT(FormatText(L"Add User. (%s), allready exists", {bsName}).c_str());
+                // The name read counts whatever its result: a client's own user
+                // may fail it, and a null name is the empty string.
+                BStr name;
+                user->get_Name(name.Put());
+                if (!BStr::SameText(name.Get(), bsName))
+                    continue;
                 answer = -2;  // every matching entry reports once
+                KALVORA_REPORT(FormatText(L"Add User. (%s), allready exists", {bsName}).c_str());
             }
         }
         if (bsCompName && SysStringLen(bsCompName) == 0) {
@@ -556,11 +588,11 @@ STDMETHODIMP CEnumKalvoraUser::CheckComputer(BSTR bsName, BSTR bsCompName, LONG*
         BStr unc = UncCopy(bsCompName);
         if (QueryComputer(unc.Get()) != 0)
             answer -= 8;
-        *Check = answer;
-        return S_OK;
     } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        // Out of memory ends the check: the flags found so far.
     }
+    *Check = answer;
+    return S_OK;
 }
 
 }  // namespace kalvora

@@ -1,8 +1,6 @@
 // Dispatch.cpp: lazily loaded type information and the member-name cache.
 #include "Dispatch.h"
 
-#include <cstring>
-#include <cwchar>
 #include <new>
 
 #include <wrl/client.h>
@@ -10,6 +8,23 @@
 #include "Module.h"
 
 namespace kalvora {
+
+namespace {
+
+// Whether two ASCII names of length n are the same but for the case of letters.
+bool SameAsciiName(const OLECHAR* a, const OLECHAR* b, UINT n) noexcept
+{
+    for (UINT i = 0; i < n; ++i) {
+        if (a[i] == b[i])
+            continue;
+        const OLECHAR lower = a[i] | 0x20;
+        if (lower != (b[i] | 0x20) || lower < L'a' || lower > L'z')
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 HRESULT TypeInfoHolder::Ensure(LCID lcid) noexcept
 {
@@ -121,12 +136,20 @@ HRESULT TypeInfoHolder::GetIDsOfNames(LPOLESTR* names, UINT count, LCID lcid, DI
         return hr;
     NameCache* cache = m_cache.load(std::memory_order_acquire);
     if (cache && count == 1 && names[0]) {
-        const UINT length = static_cast<UINT>(std::wcslen(names[0]));
-        for (UINT i = cache->count; i-- > 0;) {
-            const NameEntry& e = cache->entries[i];
-            if (e.length == length && std::memcmp(e.name, names[0], length * sizeof(OLECHAR)) == 0) {
-                ids[0] = e.id;
-                return S_OK;
+        // Scripts write member names in any letter case. Names of ASCII
+        // characters match here with ASCII letters folded; any other name is
+        // left to the type information and its locale's rules.
+        const OLECHAR* name = names[0];
+        UINT length = 0;
+        while (name[length] && name[length] < 0x80)
+            ++length;
+        if (!name[length]) {
+            for (UINT i = cache->count; i-- > 0;) {
+                const NameEntry& e = cache->entries[i];
+                if (e.length == length && SameAsciiName(e.name, name, length)) {
+                    ids[0] = e.id;
+                    return S_OK;
+                }
             }
         }
     }

@@ -9,6 +9,7 @@
 #include "KalvoraAdminUser_h.h"
 #include "collection/EnumKalvoraUser.h"
 #include "diag/TraceClient.h"
+#include "module/HResult.h"
 #include "module/Registrar.h"
 #include "module/Resource.h"
 #include "module/StaticRuntime.h"
@@ -58,9 +59,9 @@ HRESULT LoadModuleTypeLib(ITypeLib** lib, wchar_t* path, DWORD size)
 {
     DWORD len = GetModuleFileNameW(g_module.Instance(), path, size);
     if (len == 0)
-        return HRESULT_FROM_WIN32(GetLastError());
+        return Win32ToHResult(static_cast<LONG>(GetLastError()));
     if (len >= size)
-        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+        return Win32ToHResult(ERROR_INSUFFICIENT_BUFFER);
     HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, lib);
     if (SUCCEEDED(hr))
         return hr;

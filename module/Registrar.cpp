@@ -4,16 +4,12 @@
 #include <new>
 #include <string>
 
+#include "module/HResult.h"
 #include "module/RegKey.h"
 #include "module/RegistryScript.h"
 
 namespace kalvora {
 namespace {
-
-HRESULT FromWin32(LONG err)
-{
-    return err == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(err));
-}
 
 bool IsMissing(LONG err)
 {
@@ -110,7 +106,7 @@ HRESULT ApplyRegistryScript(const rgs::Script& script, RegistrarMode mode) noexc
             LONG err = mode == RegistrarMode::Register ? RegisterKey(hroot, key)
                                                        : UnregisterKey(hroot, key);
             if (err != ERROR_SUCCESS)
-                return FromWin32(err);
+                return Win32ToHResult(err);
         }
     }
     return S_OK;
@@ -123,18 +119,18 @@ HRESULT RunRegistryResource(HINSTANCE module, UINT id, RegistrarMode mode) noexc
     try {
         HRSRC res = FindResourceW(module, MAKEINTRESOURCEW(id), L"REGISTRY");
         if (!res)
-            return HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND);
+            return Win32ToHResult(ERROR_RESOURCE_NAME_NOT_FOUND);
         HGLOBAL data = LoadResource(module, res);
         DWORD size = SizeofResource(module, res);
         const char* bytes = data ? static_cast<const char*>(LockResource(data)) : nullptr;
         if (!bytes)
-            return HRESULT_FROM_WIN32(GetLastError());
+            return Win32ToHResult(static_cast<LONG>(GetLastError()));
 
         std::wstring text;
         if (size > 0) {
             int wide = MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(size), nullptr, 0);
             if (wide <= 0)
-                return HRESULT_FROM_WIN32(GetLastError());
+                return Win32ToHResult(static_cast<LONG>(GetLastError()));
             text.resize(static_cast<size_t>(wide));
             MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(size), &text[0], wide);
         }
@@ -142,9 +138,9 @@ HRESULT RunRegistryResource(HINSTANCE module, UINT id, RegistrarMode mode) noexc
         wchar_t path[MAX_PATH];
         DWORD len = GetModuleFileNameW(module, path, MAX_PATH);
         if (len == 0)
-            return HRESULT_FROM_WIN32(GetLastError());
+            return Win32ToHResult(static_cast<LONG>(GetLastError()));
         if (len >= MAX_PATH)
-            return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+            return Win32ToHResult(ERROR_INSUFFICIENT_BUFFER);
 
         std::wstring script;
         if (!rgs::SubstituteModule(text, rgs::QuoteForScript(std::wstring_view(path, len)), script))

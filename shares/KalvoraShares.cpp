@@ -7,12 +7,14 @@
 #include <cwchar>
 #include <new>
 
-#include "collection/Directory.h"
 #include "diag/ReportEvent.h"
 #include "module/BStr.h"
+#include "module/HResult.h"
 #include "module/Module.h"
 #include "module/Resource.h"
 #include "module/Text.h"
+#include "platform/Directory.h"
+#include "platform/Lists.h"
 #include "shares/ShareText.h"
 
 namespace kalvora {
@@ -29,14 +31,6 @@ constexpr DWORD kGroupNameChars = 260;  // terminator included
 
 // Longest configuration text that PutShare writes.
 constexpr size_t kMaxConfigChars = 519;
-
-// Win32 error code as an HRESULT; 0 and negative values pass unchanged.
-HRESULT Win32ToHResult(LONG error) noexcept
-{
-    if (error <= 0)
-        return static_cast<HRESULT>(error);
-    return static_cast<HRESULT>(0x80070000UL | (static_cast<ULONG>(error) & 0xFFFFUL));
-}
 
 // A caller's BSTR as text: a null BSTR is the empty text.
 const wchar_t* Text(BSTR text) noexcept { return text ? text : L""; }
@@ -253,9 +247,11 @@ STDMETHODIMP KalvoraShares::GetGroupCount(LONG* lCount)
             BStr className, path, name;
             if (SUCCEEDED(object->get_Class(className.Put())) &&
                 std::wstring_view(className.Get() ? className.Get() : L"", className.Length()) == L"Group" &&
-                object->get_ADsPath(path.Put()) == S_OK &&
-                SUCCEEDED(object->get_Name(name.Put())))
+                object->get_ADsPath(path.Put()) == S_OK) {
+                // Listed whatever the Name read gives: what it left, a null name as an empty one.
+                object->get_Name(name.Put());
                 m_domainGroups.emplace_back(name.Get() ? name.Get() : L"", name.Length());
+            }
         });
         *lCount = static_cast<LONG>(m_domainGroups.size());
         return S_OK;

@@ -26,11 +26,6 @@ enum ProfileFolder {
     FolderFavorites = 3,
 };
 
-// Asks the network for the resource information of a computer (\\name), as
-// both the profile probe and the computer check do: 0 when it answers, else
-// the platform's error. A null name is asked as such.
-DWORD QueryComputer(const wchar_t* uncComputer) noexcept;
-
 class CKalvoraUser : public ObjectRoot, public DispatchImpl<IKalvoraUser, &IID_IKalvoraUser> {
 public:
     HRESULT FinalConstruct() noexcept;

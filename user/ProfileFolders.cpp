@@ -3,22 +3,18 @@
 // probes only.
 #include "user/KalvoraUser.h"
 
-#include <winnetwk.h>
+#include <new>
+#include <utility>
 
-#include <cstring>
-
-#include "collection/Directory.h"
 #include "module/Module.h"
 #include "module/Resource.h"
 #include "module/Text.h"
+#include "platform/Directory.h"
+#include "platform/Network.h"
 
 namespace kalvora {
 
 namespace {
-
-// Bytes of the resource request: the description at its start, the
-// platform's reply in the rest.
-constexpr DWORD kResourceBufferBytes = 1024;
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -28,37 +24,33 @@ std::wstring DriveEntry(const std::wstring& uncComputer, wchar_t letter, const w
     return uncComputer + L"/" + letter + L"$/" + directory;
 }
 
-}  // namespace
-
-DWORD QueryComputer(const wchar_t* uncComputer) noexcept
+// A new BSTR of text; out of memory throws, so that no null string stands in
+// for a drive letter or a path.
+BSTR Copy(const wchar_t* text, size_t length)
 {
-    // Input and output share one zeroed buffer; the reply may overwrite the
-    // description, whose strings stay in this frame.
-    alignas(NETRESOURCEW) BYTE buffer[kResourceBufferBytes] = {};
-    wchar_t empty[1] = {L'\0'};
-    NETRESOURCEW resource{};
-    resource.dwScope = RESOURCE_GLOBALNET;
-    resource.dwType = RESOURCETYPE_DISK;
-    resource.dwUsage = RESOURCEUSAGE_CONTAINER;
-    resource.lpLocalName = empty;
-    resource.lpComment = empty;
-    resource.lpProvider = empty;
-    resource.lpRemoteName = const_cast<LPWSTR>(uncComputer);
-    std::memcpy(buffer, &resource, sizeof resource);
-    DWORD size = kResourceBufferBytes;
-    LPWSTR system = nullptr;
-    return WNetGetResourceInformationW(reinterpret_cast<NETRESOURCEW*>(buffer), buffer, &size, &system);
+    BSTR copy = SysAllocStringLen(text, static_cast<UINT>(length));
+    if (!copy)
+        throw std::bad_alloc();
+    return copy;
 }
+
+}  // namespace
 
 DWORD CKalvoraUser::PopulateProfileFolders(const std::wstring& name, const std::wstring& computer)
 {
     const std::wstring unc = UncComputer(computer);  // the Computer field itself is not changed
     if (DWORD err = QueryComputer(unc.c_str()))
         return err;
-    // Each folder repeats the probe and the domain lookup.
-    ResolveProfileFolder(name, unc, FolderDesktop, m_myDesktop);
-    ResolveProfileFolder(name, unc, FolderMyDocuments, m_myDocuments);
-    ResolveProfileFolder(name, unc, FolderFavorites, m_myFavorites);
+    // Each folder repeats the probe and the domain lookup. A failure in one
+    // (out of memory) leaves that folder as it was and does not stop the next.
+    const std::pair<ProfileFolder, BStr*> folders[] = {
+        {FolderDesktop, &m_myDesktop}, {FolderMyDocuments, &m_myDocuments}, {FolderFavorites, &m_myFavorites}};
+    for (const auto& [kind, target] : folders) {
+        try {
+            ResolveProfileFolder(name, unc, kind, *target);
+        } catch (const std::bad_alloc&) {
+        }
+    }
     return 0;
 }
 
@@ -67,13 +59,13 @@ ProfileLayout CKalvoraUser::ProbeSystemDrive(const std::wstring& uncComputer)
     // "winnt" is not looked for on drive A.
     for (wchar_t letter = L'B'; letter <= L'Z'; ++letter) {
         if (Exists(DriveEntry(uncComputer, letter, L"winnt"))) {
-            m_systemDriveLetter.Reset(SysAllocStringLen(&letter, 1));
+            m_systemDriveLetter.Reset(Copy(&letter, 1));
             return LayoutWinnt;
         }
     }
     for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
         if (Exists(DriveEntry(uncComputer, letter, L"windows"))) {
-            m_systemDriveLetter.Reset(SysAllocStringLen(&letter, 1));
+            m_systemDriveLetter.Reset(Copy(&letter, 1));
             return Exists(DriveEntry(uncComputer, letter, L"Documents and Settings")) ? LayoutDocumentsAndSettings
                                                                                       : LayoutWindowsProfiles;
         }
@@ -138,7 +130,7 @@ void CKalvoraUser::ResolveProfileFolder(const std::wstring& name, const std::wst
         else if (kind == FolderMyDocuments && !Exists(path))
             path = base + L"$" + suffix;
     }
-    target.Reset(SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
+    target.Reset(Copy(path.data(), path.size()));
 }
 
 }  // namespace kalvora

@@ -76,8 +76,10 @@ TEST_F(DirectoryLists, GroupsAreTheDomainsChildrenOfClassGroup)
 {
     const std::string bad = "container\tWinNT://BAD\tenumfail=0x8007203A\n";
     Domain(L"corp.example", L"CORP", Children("WinNT://CORP", {"Group\tAdmins", "User\tbob", "Computer\tPC1", "group\tlower", "Groups\tplural",
-                                                                 "Group\tHidden\t!adspath=0x80004005", "Group\tSales"}) + bad);
-    ExpectCalls(shares_.Get(), {{L"GetGroupCount", L"2"}, {L"GetGroupCount", L"2"}});
+                                                                 "Group\tHidden\t!adspath=0x80004005", "Group\tNameless\t!name=0x80004005",
+                                                                 "Group\tSales"}) + bad);
+    // A group whose Name cannot be read is listed all the same, with an empty name.
+    ExpectCalls(shares_.Get(), {{L"GetGroupCount", L"3"}, {L"GetGroupCount", L"3"}});
     EXPECT_EQ(Texts({L"bind WinNT://CORP", L"bind WinNT://CORP"}), DirectoryLog());  // no filter
     // Failures come back unchanged, and the last list stays.
     for (const auto& [domain, failure] : {std::pair(L"BAD", L"!0x8007203A"), std::pair(L"NONE", L"!0x80070035")}) {
@@ -86,7 +88,7 @@ TEST_F(DirectoryLists, GroupsAreTheDomainsChildrenOfClassGroup)
     }
     SetRaw(HKEY_LOCAL_MACHINE, L"Software\\KalvoraTest\\ADSystemInfo", L"CreateResult", REG_DWORD, "\5\0\7\x80", 4);
     ExpectCalls(shares_.Get(), {{L"GetGroupCount", L"!0x80070005"}});
-    ExpectCalls(shares_.Get(), Entries(L"GetGroupName", {L"Admins", L"Sales"}));
+    ExpectCalls(shares_.Get(), Entries(L"GetGroupName", {L"Admins", L"", L"Sales"}));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // with every event checked and nothing leaked.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "support/TestSupport.h"
 
 namespace kalvora::test {
@@ -27,6 +29,57 @@ struct UserClassBroken {
     const std::wstring saved = GetStored(HKEY_CLASSES_ROOT, kServer, nullptr);
     HRESULT failure = S_OK;
 };
+
+// A client's own user object, as given to Add: every member fails, so it
+// cannot tell its name.
+class NamelessUser final : public IKalvoraUser {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        const bool mine = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IKalvoraUser);
+        *ppv = mine ? this : nullptr;
+        return mine ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(InterlockedIncrement(&refs)); }
+    STDMETHODIMP_(ULONG) Release() override { return ULONG(InterlockedDecrement(&refs)); }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+#define FAILING_TEXT(name) \
+    STDMETHODIMP get_##name(BSTR*) override { return E_FAIL; } \
+    STDMETHODIMP put_##name(BSTR) override { return E_FAIL; }
+    FAILING_TEXT(Computer) FAILING_TEXT(MyComputer) FAILING_TEXT(MyDesktop) FAILING_TEXT(MyDocuments)
+    FAILING_TEXT(MyFavorites) FAILING_TEXT(MyNetwork) FAILING_TEXT(MyRecent) FAILING_TEXT(Name)
+    FAILING_TEXT(SecurityLevel) FAILING_TEXT(Mailbox)
+#undef FAILING_TEXT
+    STDMETHODIMP get_IsNetwork(LONG*) override { return E_FAIL; }
+    STDMETHODIMP put_IsNetwork(LONG) override { return E_FAIL; }
+    STDMETHODIMP WriteToRegistry() override { return E_FAIL; }
+    STDMETHODIMP PopulateMyComputer() override { return E_FAIL; }
+    LONG refs = 0;
+};
+
+// The bytes of stack that a call takes below its caller's frame: the area
+// below is painted first, and the deepest byte changed afterwards counts.
+constexpr size_t kPaintedStack = 256 * 1024;
+__attribute__((noinline)) void PaintStack(volatile char** bottom)
+{
+    volatile char* area = static_cast<char*>(__builtin_alloca(kPaintedStack));
+    for (size_t i = 0; i < kPaintedStack; ++i)
+        area[i] = '\xA5';
+    *bottom = area;
+}
+size_t StackTaken(const std::function<void()>& call)
+{
+    volatile char* bottom = nullptr;
+    PaintStack(&bottom);
+    call();
+    size_t untouched = 0;
+    while (untouched < kPaintedStack && bottom[untouched] == '\xA5')
+        ++untouched;
+    return kPaintedStack - untouched;
+}
 
 class UserStore : public ModuleTest {
 protected:
@@ -70,6 +123,16 @@ TEST_F(UserStore, EmptyStoreAndFailingUserCreation)
     EXPECT_EQ(nullptr, user);
     ExpectEvents({L"C000000B Item.  Tried to get user object: (y), which dose not exist",
                   L"C000000B CoCreateInstace of IKalvoraUser failed"});
+    // AddUser and AddUserDB add nothing, and their events can be told apart by their lines.
+    wchar_t code[16];
+    swprintf(code, 16, L"!0x%08lX", static_cast<unsigned long>(broken.failure));
+    EXPECT_EQ(code, Do(L"AddUser|u|m|PC|1"));
+    EXPECT_EQ(code, Do(L"AddUserDB|&u|&PC|&c|&d|&o|&f|&true|&s"));
+    EXPECT_EQ(L"0", Do(L"GetCount"));
+    Texts lines;
+    ExpectEvents({L"C000000B CoCreateInstace for IKalvoraUser failed", L"C000000B CoCreateInstace for IKalvoraUser failed"},
+                 &lines);
+    EXPECT_TRUE(lines.size() == 2 && lines[0] != lines[1]) << Join(lines, L",");
     Seed(L"a");
     Load(broken.failure);
     ExpectEvents({L"C000000B Could not CoCreateInstace of IKalvoraUser"});
@@ -122,6 +185,35 @@ TEST_F(UserStore, CheckComputerAsksTheNetworkForUncNames)
     ExpectCalls(users_.Get(), {{L"CheckComputer|a|C1", L"-8"}, {L"CheckComputer|a|\\\\C1", L"-8"},
                                {L"CheckComputer|a|//C1", L"-8"}, {L"CheckComputer|a|<null>", L"-8"}});
     EXPECT_EQ(L"\\\\C1,\\\\C1,//C1,", Join(TakeLines(log), L","));
+}
+
+// The computer check reads each user's Name whatever the read answers: a
+// client's user that cannot tell its name counts as a user without a name.
+TEST_F(UserStore, CheckComputerCountsUsersThatCannotTellTheirName)
+{
+    Load();
+    Reachable(L"C1");
+    NamelessUser nameless;
+    ASSERT_EQ(S_OK, users_->Add(&nameless));
+    ExpectCalls(users_.Get(), {{L"CheckComputer|<null>|C1", L"-2"}, {L"CheckComputer||C1", L"-1"},
+                               {L"CheckComputer|x|C1", L"0"}});
+    ExpectEvents({L"C000000B Add User. ((null)), allready exists"});
+    users_.Reset();
+    EXPECT_EQ(0, nameless.refs);
+}
+
+// An import runs each record's AddUser and network probe on the caller's
+// thread, whose stack a host may keep small: it keeps its buffers elsewhere.
+TEST_F(UserStore, ImportFileTakesLittleStack)
+{
+    Load();
+    Reachable(L"PC1");
+    const BStr path = B(TempFile(L"stack.csv", "h\n1,2,3,4,5,jdoe,7,PC1,\n"));
+    LONG check = 0;
+    const size_t taken = StackTaken([&] { EXPECT_EQ(S_OK, users_->ImportFile(path.Get(), &check)); });
+    EXPECT_EQ(1, check);
+    EXPECT_LT(taken, 32u * 1024) << "bytes of stack";
+    ExpectEvents({L"C000000B Error WriteToRegistry: user: (jdoe)"});
 }
 
 }  // namespace

@@ -173,12 +173,14 @@ Texts TakeLines(const std::wstring& path)
     return lines;
 }
 
-void ModuleTest::ExpectEvents(Texts events)
+void ModuleTest::ExpectEvents(Texts events, Texts* lines)
 {
     Texts written;
     for (const std::wstring& line : TakeLines(m_path)) {
         Texts f = Split(line, L'\t');  // type, id, source line, file, text
         written.push_back(f.size() == 5 ? f[0] + L" " + f[1] + L" " + f[3] + L" " + f[4] : L"<malformed> " + line);
+        if (lines)
+            lines->push_back(f.size() == 5 ? f[2] : L"");
     }
     for (std::wstring& e : events)
         e = L"1 " + e.substr(0, 9) + file_ + L" " + e.substr(9);

@@ -119,8 +119,8 @@ protected:
     void TearDown() override { ExpectEvents({}); }
     // The events since the last check, each as "id text" (escapes kept, \0
     // for no text), all of type 1 and from the source file `file_`. The
-    // source line is no contract.
-    void ExpectEvents(Texts events);
+    // source line is no contract; `lines`, when given, receives each event's.
+    void ExpectEvents(Texts events, Texts* lines = nullptr);
     // The events since the last check, each as "id text".
     Texts TakeEvents();
 

@@ -9,10 +9,10 @@
 //   container<TAB>ADsPath[<TAB>filterfail=HR][<TAB>enumfail=HR]
 //       A container that binds, with or without children. filterfail makes
 //       put_Filter fail with HR, enumfail makes get__NewEnum fail with HR.
-//   object<TAB>parent-ADsPath<TAB>class<TAB>name[<TAB>attribute]...[<TAB>!adspath=HR]
+//   object<TAB>parent-ADsPath<TAB>class<TAB>name[<TAB>attribute]...[<TAB>!adspath=HR][<TAB>!name=HR]
 //       A child of the container parent-ADsPath, enumerated in file order.
 //       attribute is name=s:text (VT_BSTR), name=i:number (VT_I4) or
-//       name=b:0|1 (VT_BOOL); !adspath makes reading the child's ADsPath fail.
+//       name=b:0|1 (VT_BOOL); !adspath makes reading the child's ADsPath fail, !name its Name.
 //
 // HR is 0x followed by hex digits, or decimal. Paths compare as whole
 // strings, ignoring case. A child's ADsPath is made of the path its container
@@ -52,7 +52,7 @@ struct Attribute {
 
 struct Entry {
     std::wstring parent, cls, name, path;
-    HRESULT pathFailure = S_OK;
+    HRESULT pathFailure = S_OK, nameFailure = S_OK;
     std::vector<Attribute> attributes;
 };
 using EntryList = std::vector<std::shared_ptr<const Entry>>;
@@ -167,7 +167,9 @@ bool ParseRecord(const std::vector<std::wstring>& fields, Container& out, bool& 
     for (size_t i = 4; i < fields.size(); ++i) {
         if (fields[i].empty()) continue;
         if (fields[i][0] == L'!') {
-            if (!ParseOption(fields[i], L"!adspath=", entry->pathFailure)) return false;
+            if (!ParseOption(fields[i], L"!adspath=", entry->pathFailure) &&
+                !ParseOption(fields[i], L"!name=", entry->nameFailure))
+                return false;
             continue;
         }
         Attribute attribute;
@@ -250,7 +252,13 @@ public:
     AdsObject(std::shared_ptr<const Entry> entry, std::wstring path, HRESULT pathFailure)
         : m_entry(std::move(entry)), m_path(std::move(path)), m_pathFailure(pathFailure) {}
 
-    STDMETHODIMP get_Name(BSTR* retval) override { return m_entry ? ReturnText(m_entry->name, retval) : E_NOTIMPL; }
+    STDMETHODIMP get_Name(BSTR* retval) override {
+        if (m_entry && FAILED(m_entry->nameFailure)) {
+            if (retval) *retval = nullptr;
+            return m_entry->nameFailure;
+        }
+        return m_entry ? ReturnText(m_entry->name, retval) : E_NOTIMPL;
+    }
     STDMETHODIMP get_Class(BSTR* retval) override { return m_entry ? ReturnText(m_entry->cls, retval) : E_NOTIMPL; }
     STDMETHODIMP get_Parent(BSTR* retval) override {
         return m_entry ? ReturnText(m_entry->parent, retval) : E_NOTIMPL;

@@ -1,4 +1,4 @@
-// Directory.h: the ADSI steps that the directory lists share.
+// Directory.h: the ADSI steps that the directory lists of several classes share.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +8,6 @@
 
 #include <functional>
 #include <string>
-#include <vector>
 
 namespace kalvora {
 
@@ -25,9 +24,5 @@ HRESULT EnumerateContainer(const std::wstring& path, const wchar_t* filter,
 // Calls each for every element, fetched one at a time until Next stops
 // answering S_OK, that is delivered alone and gives IADs; skips the others.
 void ForEachElement(IEnumVARIANT* elements, const std::function<void(IADs*)>& each);
-
-// Hands out a new copy of list[index]: E_POINTER for a null out, E_INVALIDARG
-// (with *out null) for an index outside the list.
-HRESULT CopyEntry(const std::vector<std::wstring>& list, LONG index, BSTR* out) noexcept;
 
 }  // namespace kalvora
