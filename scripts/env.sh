@@ -95,10 +95,11 @@ kalvora_register() {
 }
 
 # Boots the template prefix of bitness $1 that every test of that bitness
-# copies (and keeps a copy of it as booted in PREFIX-fresh), and installs there the test doubles and the tests' copy of the
-# module beside them (tests/doubles/install.sh). A 64-bit template notes
-# whether the 32-bit build is tested too: the test that has both DLLs share
-# one store then registers the 32-bit one in its own copy.
+# copies (keeping a copy of it as booted in PREFIX-fresh), and installs
+# there the test doubles and the tests' copy of the module beside them
+# (tests/doubles/install.sh). A 64-bit template notes whether the 32-bit
+# build is tested too: the test that has both DLLs share one store then
+# registers the 32-bit one in its own copy.
 #   kalvora_prepare_test_prefix BITS PREFIX [heapcheck]
 # With heapcheck, every heap of the test programs and script hosts checks its
 # blocks' tails and free blocks and validates itself on each call (GlobalFlag

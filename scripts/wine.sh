@@ -8,6 +8,7 @@
 #                            installed). In a 64-bit prefix the 32-bit loader
 #                            runs the 32-bit (SysWOW64) programs.
 #   kalvora_winpath PATH     the Windows form of a Linux path (drive Z:).
+#   kalvora_pe_bits FILE     32 or 64: the bitness of a PE file (else unknown).
 
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
@@ -29,4 +30,14 @@ kalvora_use_wine() {
 
 kalvora_winpath() {
     printf 'Z:%s' "$1" | tr '/' '\\'
+}
+
+# The bitness of a PE file, from the machine field of its header.
+kalvora_pe_bits() {
+    offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+    case $(od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' ') in
+    014c) echo 32 ;;
+    8664) echo 64 ;;
+    *) echo unknown ;;
+    esac
 }

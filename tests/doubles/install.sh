@@ -21,16 +21,6 @@ fail() {
     exit 1
 }
 
-# The bitness of a PE file, from the machine field of its header.
-pe_bits() {
-    offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
-    case $(od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' ') in
-    014c) echo 32 ;;
-    8664) echo 64 ;;
-    *) echo unknown ;;
-    esac
-}
-
 [ $# -eq 2 ] || [ $# -eq 3 ] || fail "usage: $0 BITNESS BUILD_TREE [FOLDER]"
 bits="$1"
 dir="$2/${3:-tests/install}"
@@ -40,7 +30,7 @@ kalvora_use_wine "$bits" || exit 1
 
 for dll in kalvora_testnet.dll kalvora_testads.dll activeds.dll KalvoraAdminUser.dll OSUtilities.dll; do
     [ -f "$dir/$dll" ] || fail "$dir/$dll is missing; build the tree first"
-    [ "$(pe_bits "$dir/$dll")" = "$bits" ] || fail "$dir/$dll is not a $bits-bit DLL"
+    [ "$(kalvora_pe_bits "$dir/$dll")" = "$bits" ] || fail "$dir/$dll is not a $bits-bit DLL"
 done
 for dll in kalvora_testnet.dll kalvora_testads.dll KalvoraAdminUser.dll; do
     # regsvr32 exits non-zero when loading or registering fails.

@@ -123,18 +123,10 @@ snapshot >"$work/fresh.txt"
 mkdir -p "$work/files"
 msiextract -C "$work/files" "$package" >/dev/null || { fail "msiextract $package"; exit 1; }
 new_prefix reference
-# The bitness of a PE file, from the machine field of its header.
-pe_bits() {
-    offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
-    case $(od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' ') in
-    014c) echo 32 ;;
-    8664) echo 64 ;;
-    esac
-}
 place() {  # place BITS FOLDER: the package's DLLs of that bitness, in that folder
     mkdir -p "$WINEPREFIX/drive_c/$2"
     find "$work/files" -name KalvoraAdminUser.dll | while IFS= read -r src; do
-        [ "$(pe_bits "$src")" = "$1" ] && cp "$src" "$(dirname "$src")/OSUtilities.dll" "$WINEPREFIX/drive_c/$2/"
+        [ "$(kalvora_pe_bits "$src")" = "$1" ] && cp "$src" "$(dirname "$src")/OSUtilities.dll" "$WINEPREFIX/drive_c/$2/"
     done
     [ -f "$WINEPREFIX/drive_c/$2/KalvoraAdminUser.dll" ] || fail "the package holds no $1-bit KalvoraAdminUser.dll"
 }
