@@ -214,7 +214,7 @@ void CEnumKalvoraUser::ApplyUserValue(std::size_t index, int field, BSTR value) 
     }
 }
 
-std::ptrdiff_t CEnumKalvoraUser::FindUser(BSTR name) const noexcept
+std::ptrdiff_t CEnumKalvoraUser::FindUser(BSTR name) const
 {
     if (!name)
         return -1;
@@ -223,7 +223,8 @@ std::ptrdiff_t CEnumKalvoraUser::FindUser(BSTR name) const noexcept
         if (!user)
             continue;
         BStr userName;
-        user->get_Name(userName.Put());
+        if (user->get_Name(userName.Put()) == E_OUTOFMEMORY)
+            throw std::bad_alloc();  // the name could not be copied: the callers answer E_OUTOFMEMORY
         if (!userName.IsNull() && BStr::Equal(name, userName.Get()))
             return static_cast<std::ptrdiff_t>(i);
     }
@@ -330,8 +331,9 @@ STDMETHODIMP CEnumKalvoraUser::get_NextUser(BSTR* pVal)
     ++m_cursor;
     if (!user)
         return E_FAIL;
-    user->get_Name(pVal);
-    return S_OK;
+    // Out of memory for the copy is passed on; a client's user that fails
+    // otherwise reads as whatever it left, as any other read does.
+    return user->get_Name(pVal) == E_OUTOFMEMORY ? E_OUTOFMEMORY : S_OK;
 }
 
 STDMETHODIMP CEnumKalvoraUser::ClearKeys()
@@ -349,7 +351,8 @@ STDMETHODIMP CEnumKalvoraUser::ClearKeys()
             IKalvoraUser* user = users.At(i);
             if (!user)
                 continue;  // counts in n, never as deleted
-            user->get_Name(lastName.Put());
+            if (user->get_Name(lastName.Put()) == E_OUTOFMEMORY)
+                throw std::bad_alloc();
             if (DeleteUserKey(lastName.Get()) == ERROR_SUCCESS)
                 ++deleted;
         }

@@ -54,7 +54,7 @@ private:
     void ApplyUserValue(std::size_t index, int field, BSTR value) noexcept;
 
     // Index of the first listed user whose name equals name exactly, or -1.
-    std::ptrdiff_t FindUser(BSTR name) const noexcept;
+    std::ptrdiff_t FindUser(BSTR name) const;  // throws std::bad_alloc when a name cannot be copied
 
     LONG m_cursor = 0;
     PtrArray<IKalvoraUser> m_users;

@@ -15,7 +15,6 @@ namespace kalvora::test {
 namespace {
 
 const HKEY kHklm = HKEY_LOCAL_MACHINE;
-const std::wstring kUsers = L"SOFTWARE\\Vantrope\\ORVE\\TAV\\Users", kShares = L"SOFTWARE\\Kalvora\\Ostrel\\2.0\\shares";
 
 struct Row {
     std::string name;  // the file and the line
@@ -98,21 +97,6 @@ void Prepare(const Texts& p, std::vector<std::shared_ptr<void>>& held)
     SetRaw(kHklm, path, p[2].c_str(), type, bytes.data(), DWORD(bytes.size()));
 }
 
-// The store as sorted lines: each key ("Users\a"), and each value with its
-// data of its whole stored length, and its type unless REG_SZ ("Users\a:x=1 (type 4)").
-void Dump(const std::wstring& path, const std::wstring& shown, Texts& out)
-{
-    if (!KeyExists(kHklm, path))
-        return;
-    out.push_back(shown);
-    for (const std::wstring& value : Names(kHklm, path, true)) {
-        DWORD type = 0;
-        const std::wstring data = GetStored(kHklm, path, value.c_str(), &type);
-        out.push_back(shown + L":" + value + L"=" + data + (type == REG_SZ ? L"" : L" (type " + std::to_wstring(type) + L")"));
-    }
-    for (const std::wstring& key : Names(kHklm, path, false))
-        Dump(path + L"\\" + key, shown + L"\\" + key, out);
-}
 // What changed: "-line" for each line gone, "+line" for each new one; "=" for nothing.
 std::wstring Changes(const Texts& before, const Texts& after)
 {
@@ -123,25 +107,6 @@ std::wstring Changes(const Texts& before, const Texts& after)
                 changes.push_back(sign + line);
     return changes.empty() ? L"=" : Join(changes, L" ; ");
 }
-Texts Store()
-{
-    Texts lines;
-    Dump(kUsers, L"Users", lines);
-    Dump(kShares, L"shares", lines);
-    std::sort(lines.begin(), lines.end());
-    return lines;
-}
-
-// Each case starts with the two roots of the store empty, and no settings of the test doubles.
-void Wipe()
-{
-    DeleteTree(kHklm, L"SOFTWARE\\KalvoraTest");
-    for (const std::wstring& root : {kUsers, kShares}) {
-        DeleteTree(kHklm, root);
-        CreateKey(kHklm, root);
-    }
-}
-
 class BadInput : public ModuleTest, public testing::WithParamInterface<Row> {};
 
 TEST_P(BadInput, Row)
@@ -151,7 +116,7 @@ TEST_P(BadInput, Row)
     file_ = c[0] == L"KalvoraShares" ? L"shares/KalvoraShares.cpp" : L"collection/EnumKalvoraUser.cpp";
     CLSID clsid{};
     ASSERT_EQ(S_OK, CLSIDFromProgID((L"KalvoraAdminUser." + c[0]).c_str(), &clsid));
-    Wipe();
+    WipeStore();
     Texts before;
     std::vector<Texts> denials;                // "@deny|path|access list" (C++ only), until the case ends
     std::vector<std::shared_ptr<void>> held;  // temporary files, and access lists
@@ -194,7 +159,7 @@ class NullOut : public ModuleTest {};
 
 TEST_F(NullOut, EveryOutParameterRefusesANullPointer)
 {
-    Wipe();
+    WipeStore();
     for (const wchar_t* name : {L"a", L"b"})
         CreateKey(kHklm, kUsers + L"\\" + name);
     const std::wstring file = TempFile(L"null.csv", "h\n1,2,3,4,5,c,7,PC,\n");

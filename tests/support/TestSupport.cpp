@@ -187,6 +187,16 @@ void ModuleTest::ExpectEvents(Texts events, Texts* lines)
     EXPECT_EQ(events, written);
 }
 
+Texts ModuleTest::TakeEvents()
+{
+    Texts events;
+    for (const std::wstring& line : TakeLines(m_path)) {
+        Texts f = Split(line, L'\t');  // type, id, source line, file, text
+        events.push_back(f.size() == 5 ? f[1] + L" " + f[4] : L"<malformed> " + line);
+    }
+    return events;
+}
+
 // ---- registry -----------------------------------------------------------------------
 
 namespace {
@@ -269,6 +279,44 @@ std::shared_ptr<void> Restrict(HKEY root, const std::wstring& path, const wchar_
     return std::shared_ptr<void>(nullptr, [=](void*) { SetKeyAccess(root, path, L"D:(A;;KA;;;WD)"); });
 }
 
+const std::wstring kUsers = L"SOFTWARE\\Vantrope\\ORVE\\TAV\\Users", kShares = L"SOFTWARE\\Kalvora\\Ostrel\\2.0\\shares";
+
+namespace {
+
+void Dump(const std::wstring& path, const std::wstring& shown, Texts& out)
+{
+    if (!KeyExists(HKEY_LOCAL_MACHINE, path))
+        return;
+    out.push_back(shown);
+    for (const std::wstring& value : Names(HKEY_LOCAL_MACHINE, path, true)) {
+        DWORD type = 0;
+        const std::wstring data = GetStored(HKEY_LOCAL_MACHINE, path, value.c_str(), &type);
+        out.push_back(shown + L":" + value + L"=" + data + (type == REG_SZ ? L"" : L" (type " + std::to_wstring(type) + L")"));
+    }
+    for (const std::wstring& key : Names(HKEY_LOCAL_MACHINE, path, false))
+        Dump(path + L"\\" + key, shown + L"\\" + key, out);
+}
+
+}  // namespace
+
+Texts Store()
+{
+    Texts lines;
+    Dump(kUsers, L"Users", lines);
+    Dump(kShares, L"shares", lines);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+void WipeStore()
+{
+    DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KalvoraTest");
+    for (const std::wstring& root : {kUsers, kShares}) {
+        DeleteTree(HKEY_LOCAL_MACHINE, root);
+        CreateKey(HKEY_LOCAL_MACHINE, root);
+    }
+}
+
 void Folders(const std::wstring& computer, const Texts& paths)
 {
     wchar_t prefix[MAX_PATH] = {};
@@ -300,8 +348,6 @@ Texts DirectoryLog() { return TakeLines(GetStored(HKEY_LOCAL_MACHINE, L"Software
 
 // ---- leaks --------------------------------------------------------------------------
 
-namespace {
-
 size_t ProcessHandles()
 {
     // SYSTEM_HANDLE_INFORMATION_EX (64): a count, a reserved word, then one entry per handle.
@@ -319,8 +365,6 @@ size_t ProcessHandles()
         return std::count_if(entries, entries + buffer.get()[0], [](const Entry& e) { return e.process == GetCurrentProcessId(); });
     }
 }
-
-}  // namespace
 
 LeakCheck::LeakCheck() : m_handles(ProcessHandles()) {}
 

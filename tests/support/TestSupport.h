@@ -64,6 +64,14 @@ void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const s
 std::wstring GetStored(HKEY root, const std::wstring& path, const wchar_t* name, DWORD* type = nullptr);
 Texts Names(HKEY root, const std::wstring& path, bool values);  // of the subkeys, or of the values
 
+// The module's store under HKEY_LOCAL_MACHINE: the users key and the share groups.
+extern const std::wstring kUsers, kShares;
+// The store as sorted lines: each key ("Users\a"), and each value with its
+// data of its whole stored length, and its type unless REG_SZ ("Users\a:x=1 (type 4)").
+Texts Store();
+// Empties the two roots of the store, and removes the settings of the test doubles.
+void WipeStore();
+
 // A file of the temporary folder holding `bytes`; its path.
 std::wstring TempFile(const std::wstring& name, const std::string& bytes);
 // The UTF-8 lines of a file (each ended by a line feed); the file is deleted.
@@ -88,6 +96,7 @@ std::shared_ptr<void> Restrict(HKEY root, const std::wstring& path, const wchar_
 // handles than at its start (counted in the system's handle list: Wine's
 // GetProcessHandleCount answers 0), and the module no objects or locks
 // (DllCanUnloadNow answers S_OK).
+size_t ProcessHandles();  // the handles of this process, from the system's handle list
 class LeakCheck {
 public:
     LeakCheck();
@@ -112,6 +121,8 @@ protected:
     // for no text), all of type 1 and from the source file `file_`. The
     // source line is no contract; `lines`, when given, receives each event's.
     void ExpectEvents(Texts events, Texts* lines = nullptr);
+    // The events since the last check, each as "id text".
+    Texts TakeEvents();
 
     LeakCheck leaks_;
     std::wstring file_;
