@@ -1,6 +1,7 @@
 // The user object: its string properties, null against empty, pointer checks.
 #include <gtest/gtest.h>
 
+#include "support/FaultHook.h"
 #include "support/TestSupport.h"
 
 using namespace kalvora;
@@ -50,6 +51,62 @@ TEST_F(User, CheckedAccessorsRefuseBadPointersAndKeepTheirValues)
     EXPECT_EQ(L"kept", Call(user_.Get(), L"SecurityLevel"));
     VirtualFree(page, 0, MEM_RELEASE);
     VirtualFree(slot, 0, MEM_RELEASE);
+}
+
+// Out of memory while one folder resolves leaves that folder as it was and
+// does not stop the ones after it; a failure before the first leaves all
+// three. The n-th allocation fails, for every n the resolution makes.
+TEST_F(User, EachProfileFolderResolvesEvenWhenAnotherRunsOutOfMemory)
+{
+    Reachable(L"PC1");
+    Folders(L"PC1", {L"C$/winnt", L"C$/Documents and Settings/u.CORP"});
+    Domain(L"corp.example.com", L"CORP", "");
+    const auto failCall = Export<FailCallFn>(GetModuleHandleW(L"KalvoraAdminUser.dll"), "KalvoraTestFailCall");
+    ASSERT_TRUE(failCall);
+    using U = IKalvoraUser;
+    const std::pair<HRESULT (STDMETHODCALLTYPE U::*)(BSTR), HRESULT (STDMETHODCALLTYPE U::*)(BSTR*)> folders[] = {
+        {&U::put_MyDesktop, &U::get_MyDesktop}, {&U::put_MyDocuments, &U::get_MyDocuments},
+        {&U::put_MyFavorites, &U::get_MyFavorites}};
+    // What the platform makes once (the providers loaded, a first exception)
+    // is made before the handles are counted.
+    leaks_.IgnoreHandles();
+    for (LONG n : {0, 1}) {
+        ComPtr<IKalvoraUser> user = Create<IKalvoraUser>(CLSID_KalvoraUser);
+        user->put_Computer(B(L"PC1").Get());
+        failCall(kFaultAlloc, n, 0);
+        user->PopulateMyComputer();
+        failCall(kFaultAlloc, 0, 0);
+    }
+    const size_t handles = ProcessHandles();
+    bool leftAlone[3] = {};
+    int runs = 0;
+    for (LONG n = 1;; ++n, ++runs) {
+        ComPtr<IKalvoraUser> user = Create<IKalvoraUser>(CLSID_KalvoraUser);
+        ASSERT_EQ(S_OK, user->put_Name(B(L"u").Get()));
+        ASSERT_EQ(S_OK, user->put_Computer(B(L"PC1").Get()));
+        for (const auto& f : folders)
+            ASSERT_EQ(S_OK, (user.Get()->*f.first)(B(L"old").Get()));
+        failCall(kFaultAlloc, n, 0);
+        EXPECT_EQ(S_OK, user->PopulateMyComputer()) << "allocation " << n;
+        const bool failed = Export<CallsFn>(GetModuleHandleW(L"KalvoraAdminUser.dll"), "KalvoraTestCalls")(kFaultAlloc, nullptr) >= n;
+        failCall(kFaultAlloc, 0, 0);
+        int old = 0, last = -1;
+        for (int i = 0; i < 3; ++i) {
+            BStr value;
+            ASSERT_EQ(S_OK, (user.Get()->*folders[i].second)(value.Put()));
+            if (Str(value.Get()) == L"old")
+                ++old, last = i;
+        }
+        if (!failed) {
+            EXPECT_EQ(0, old) << "without a failure every folder resolves";
+            break;
+        }
+        EXPECT_TRUE(old <= 1 || old == 3) << "allocation " << n << " failing left " << old << " folders unresolved";
+        if (old == 1)
+            leftAlone[last] = true;
+    }
+    EXPECT_TRUE(leftAlone[0] && leftAlone[1] && leftAlone[2]) << "each folder was once the only one that failed, in " << runs << " runs";
+    EXPECT_EQ(handles, ProcessHandles()) << "handles leaked";
 }
 
 }  // namespace
