@@ -44,7 +44,7 @@ const Scenario kScenarios[] = {
      LR"(MyFavorites => \\PC1\C$\Documents and Settings\u.CORP\Favorites ; Name => u ; Mailbox => m ; IsNetwork => 7 ; )"
      LR"(SecurityLevel => s ; MyComputer => c ; MyNetwork => n ; MyRecent => r ; Computer => PC1 ; WriteToRegistry => !E_FAIL)"},
     {L"users", &CLSID_EnumKalvoraUser, true,
-     LR"(GetCount => 2 ; NextUser => alice ; NextUser => bob ; Reset ; NextUser => alice ; Item|alice => {alice} ; )"
+     LR"(GetCount => 2 ; NextUser => alice ; NextUser => bob ; Reset ; NextUser => alice ; Item|alice => {alice} ; New|&#object ; )"
      LR"(Item|zed => !E_FAIL ; CheckComputer|alice|PC1 => -2 ; CheckComputer|n{t}|PC1 => 0 ; CheckComputer|n{t}|PC9 => -8 ; )"
      LR"(AddUser|n{t}|m|PC9|#i4 => !E_FAIL ; ImportFile|{import} => 2 ; )"
      LR"(AddUserDB|&a{t}|&PC1|&c|&d|&e|&f|&true|&s => !E_FAIL ; GetCount => 6 ; Add|#nothing ; GetCount => 7)"},
@@ -90,13 +90,6 @@ void PrepareWorld()
                "container\tWinNT://CORP\nobject\tWinNT://CORP\tGroup\tStaff\n");
     g_import = TempFile(L"load-import.csv", "heading\n1,2,3,4,5,ann,7,PC8,\n1,2,3,4,5,ben,7,PC9,\n");
     ResetStore();
-}
-
-std::wstring Outcome(HRESULT hr)
-{
-    wchar_t hex[16];
-    swprintf(hex, 16, L"!0x%08lX", static_cast<unsigned long>(hr));
-    return hr == S_OK ? L"" : hr == E_FAIL ? L"!E_FAIL" : hr == E_INVALIDARG ? L"!E_INVALIDARG" : hex;
 }
 
 // One of the texts separated by "|": "*" is any outcome, "#" any number,
@@ -227,6 +220,13 @@ void RunThreads(const std::vector<DWORD>& apartments, int rounds, bool hosted = 
                 getClassObject(*kClasses[c], IID_IClassFactory, &factory);
                 factories[t][c] = factory.Get();
             }
+            // Hosted, each thread holds a proxy of each class object for the
+            // run: Wine's MTA may free a class object's proxy while another
+            // thread unmarshals it again (a crash in combase, seen in long
+            // 32-bit runs).
+            ComPtr<IClassFactory> held[3];
+            for (int c = 0; hosted && c < 3; ++c)
+                CoGetClassObject(*kClasses[c], CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &held[c]);
             const std::wstring tag = std::to_wstring(t);
             for (int r = 0; r < rounds; ++r) {
                 for (const Scenario& s : kScenarios)
@@ -236,6 +236,8 @@ void RunThreads(const std::vector<DWORD>& apartments, int rounds, bool hosted = 
                 if (std::wstring got = ThroughTables(tag); got != tag + L" 2 0 1")
                     wrong[t].push_back(L"function tables: " + got);
             }
+            for (ComPtr<IClassFactory>& f : held)
+                f.Reset();
             CoUninitialize();
             if (InterlockedDecrement(&running) == 0)
                 SetEvent(done);
@@ -270,13 +272,14 @@ void RunThreads(const std::vector<DWORD>& apartments, int rounds, bool hosted = 
         // module's only locks now. They are given back here, so that what
         // the module holds of its own is counted at the end.
         LONG created[3] = {1, 1, 1};  // the function tables' work creates one of each
+        LONG objectsHeld = LONG(n);       // and each thread's own proxy of each class object
         for (const Scenario& s : kScenarios)
             for (int c = 0; c < 3; ++c)
                 created[c] += s.manyThreads && s.clsid == kClasses[c];
         LONG objects = -1, locks = -1, hostedCount = 0;
         Export<HRESULT(STDAPICALLTYPE*)(LONG*, LONG*)>(module, "KalvoraTestCounters")(&objects, &locks);
         for (LONG& c : created)
-            hostedCount += c *= LONG(n) * rounds;
+            hostedCount += c = c * LONG(n) * rounds + objectsHeld;
         EXPECT_EQ(0, objects);
         ASSERT_EQ(hostedCount, locks) << "the locks left are not the host's references to the class objects";
         for (int c = 0; c < 3; ++c) {
@@ -489,12 +492,6 @@ TEST_F(Load, EveryFailingCallOfTheScenarios)
     for (const Scenario& s : kScenarios) {  // the module loaded, and all it loads once
         ResetStore();
         RunScenario(s, L"0", Events());
-    }
-    // What the platform makes on the first C++ exception thrown and caught in the module.
-    for (LONG n = 1; n < 30; ++n) {
-        ResetStore();
-        Export<FailCallFn>(GetModuleHandleW(kModule), "KalvoraTestFailCall")(kFaultAlloc, n, 0);
-        RunScenario(kScenarios[0], L"0", Events());
     }
     HMODULE module = GetModuleHandleW(kModule);
     ASSERT_TRUE(module);

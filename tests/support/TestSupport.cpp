@@ -69,6 +69,13 @@ void SetArg(VARIANT& v, const std::wstring& text, IDispatch* self)
 
 }  // namespace
 
+std::wstring Outcome(HRESULT hr)
+{
+    wchar_t hex[16];
+    swprintf(hex, 16, L"!0x%08lX", static_cast<unsigned long>(hr));
+    return hr == S_OK ? L"" : hr == E_FAIL ? L"!E_FAIL" : hr == E_INVALIDARG ? L"!E_INVALIDARG" : hex;
+}
+
 std::wstring Call(IUnknown* object, const std::wstring& call)
 {
     ComPtr<IDispatch> disp;
@@ -86,7 +93,10 @@ std::wstring Call(IUnknown* object, const std::wstring& call)
     std::vector<VARIANT> args(parts.size() - 1), refs(args.size());  // in reverse order
     for (size_t i = 1; i < parts.size(); ++i) {
         const size_t k = args.size() - i;
-        if (parts[i][0] != L'&') {
+        if (parts[i] == L"&#object") {  // an object's out parameter
+            refs[k].vt = VT_DISPATCH, refs[k].pdispVal = nullptr;
+            args[k].vt = VT_BYREF | VT_DISPATCH, args[k].ppdispVal = &refs[k].pdispVal;
+        } else if (parts[i][0] != L'&') {
             SetArg(args[k], parts[i], disp.Get());
         } else {
             SetArg(refs[k], parts[i].substr(1), disp.Get());
@@ -107,9 +117,7 @@ std::wstring Call(IUnknown* object, const std::wstring& call)
     for (BSTR text : {excep.bstrSource, excep.bstrDescription, excep.bstrHelpFile})
         SysFreeString(text);
     hr = hr == DISP_E_EXCEPTION ? excep.scode : hr;
-    wchar_t hex[16];
-    swprintf(hex, 16, L"!0x%08lX", static_cast<unsigned long>(hr));
-    std::wstring out = hr == E_FAIL ? L"!E_FAIL" : hr == E_INVALIDARG ? L"!E_INVALIDARG" : hr != S_OK ? hex : L"";
+    std::wstring out = Outcome(hr);
     if (hr == S_OK && result.vt == VT_BSTR)
         out = Str(result.bstrVal);
     else if (hr == S_OK && result.vt == VT_I4)

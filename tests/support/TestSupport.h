@@ -45,10 +45,13 @@ ComPtr<T> Create(REFCLSID clsid)
 // argument is text (<null>: a null string) or a typed value as a script
 // makes it: #null, #empty, #true, #i4 (7), #r8 (1.5), #arr (a and b),
 // #nothing (no object), #obj (the called object); "&" in front passes a
-// reference to it, as a script passes a variable. The outcome as text: the value ("" for
+// reference to it, as a script passes a variable; &#object is an object's out
+// parameter (released after the call). The outcome as text: the value ("" for
 // none, "<null>" for a null string, "{Name}" for an object), or the failure
 // ("!E_FAIL", "!0x80070103").
 std::wstring Call(IUnknown* object, const std::wstring& call);
+// An HRESULT as Call shows it: "" for S_OK, else "!E_FAIL", "!E_INVALIDARG" or "!0x8007000E".
+std::wstring Outcome(HRESULT hr);
 // Each row: a call and its outcome.
 void ExpectCalls(IUnknown* object, const std::vector<std::pair<std::wstring, std::wstring>>& rows);
 
