@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <functional>
 
 #include "support/TestSupport.h"
@@ -25,16 +24,8 @@ void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 std::vector<Row> Load(const std::string& file)
 {
     std::vector<Row> rows;
-    std::ifstream in(KALVORA_BADINPUT_DIR "/" + file);
-    std::string line;
-    for (int n = 1; std::getline(in, line); ++n) {
-        std::wstring text(line.size(), L'\0');
-        text.resize(MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), &text[0], int(text.size())));
-        Texts cols = Split(text, L'\t');
-        cols.erase(std::remove(cols.begin(), cols.end(), L""), cols.end());
-        if (!cols.empty() && cols[0][0] != L'#')
-            rows.push_back({file.substr(0, file.find_first_of("-.")) + "_line" + std::to_string(n), cols});
-    }
+    for (auto& [line, cols] : ReadTable("badinput/" + file))
+        rows.push_back({file.substr(0, file.find_first_of("-.")) + "_line" + std::to_string(line), std::move(cols)});
     return rows.empty() ? std::vector<Row>{{"no_rows_in_" + file.substr(0, 3), {}}} : rows;
 }
 

@@ -27,38 +27,47 @@ bool LongRun()
     return GetEnvironmentVariableW(L"KALVORA_LOAD_LONG", v, 4) && v[0] == L'1';
 }
 
-// Calls and outcomes as in the bad-input tables ("Member|arg => outcome",
-// steps separated by " ; "); an outcome "*" is any, "#" any number. {t} is
-// the runner's tag (a thread's own), {import} the import file.
+// The scenarios and what a failing call gives, from scenarios.txt (its head
+// describes them).
+const char* const kKinds[] = {"allocation", "registry", "CoCreateInstance", "ADSI"};  // by FaultKind
 struct Scenario {
-    const wchar_t* name;
-    const CLSID* clsid;
+    std::wstring name;
+    CLSID clsid;
     bool manyThreads;  // runs on many threads at once over one store
-    const wchar_t* steps;
+    std::wstring steps;
 };
-const Scenario kScenarios[] = {
-    {L"user", &CLSID_KalvoraUser, true,
-     LR"(Name=u ; Mailbox=m ; IsNetwork=#i4 ; SecurityLevel=s ; MyComputer=c ; MyNetwork=n ; MyRecent=r ; Computer=PC1 ; )"
-     LR"(PopulateMyComputer ; MyDesktop => \\PC1\C$\Documents and Settings\u.CORP\Desktop ; )"
-     LR"(MyDocuments => \\PC1\C$\Documents and Settings\u.CORP\My Documents ; )"
-     LR"(MyFavorites => \\PC1\C$\Documents and Settings\u.CORP\Favorites ; Name => u ; Mailbox => m ; IsNetwork => 7 ; )"
-     LR"(SecurityLevel => s ; MyComputer => c ; MyNetwork => n ; MyRecent => r ; Computer => PC1 ; WriteToRegistry => !E_FAIL)"},
-    {L"users", &CLSID_EnumKalvoraUser, true,
-     LR"(GetCount => 2 ; NextUser => alice ; NextUser => bob ; Reset ; NextUser => alice ; Item|alice => {alice} ; New|&#object ; )"
-     LR"(Item|zed => !E_FAIL ; CheckComputer|alice|PC1 => -2 ; CheckComputer|n{t}|PC1 => 0 ; CheckComputer|n{t}|PC9 => -8 ; )"
-     LR"(AddUser|n{t}|m|PC9|#i4 => !E_FAIL ; ImportFile|{import} => 2 ; )"
-     LR"(AddUserDB|&a{t}|&PC1|&c|&d|&e|&f|&true|&s => !E_FAIL ; GetCount => 6 ; Add|#nothing ; GetCount => 7)"},
-    {L"user keys", &CLSID_EnumKalvoraUser, false,
-     LR"(GetCount => 2 ; Remove|bob ; Remove|bob => !E_FAIL ; GetCount => 1 ; ClearKeys ; NextUser => alice ; GetCount => 1)"},
-    {L"directory", &CLSID_EnumKalvoraUser, true,
-     LR"(GetDomainUserCount| => 1 ; GetDomainUserName|0 => jsmith ; GetDomainUserName|1 => !E_INVALIDARG ; )"
-     LR"(GetUserGroupCount => 1 ; GetUserGroupName|0 => Sales)"},
-    {L"shares", &CLSID_KalvoraShares, true,
-     LR"(PutShare|G{t}|s|\\srv\x||| => 0 ; PutShare|G{t}|s|\\srv\y||| => -1 ; PutShare|G{t}|w|http://h|on|a|b => 0 ; )"
-     LR"(GetShareCount|G{t} => 2 ; GetShareName|0 => s - [\\srv\x] ; GetShareName|1 => w - [http://h,&agent=a&AppType=b] ; )"
-     LR"(RemoveShare|G{t}|s - [\\srv\x] ; RemoveShare|G{t}|s ; GetShareCount|G{t} => 1 ; )"
-     LR"(GetRegGroupCount => * ; GetRegGroupName|0 => G ; GetGroupCount => 1 ; GetGroupName|0 => Staff ; RemoveShare|G{t}|w)"},
+struct OnFailure {
+    std::wstring call;
+    LONG kind;
+    std::string function;
+    std::wstring outcome, events;
 };
+struct Tables {
+    std::vector<Scenario> scenarios;
+    std::vector<OnFailure> failures;
+};
+const Tables& Table()
+{
+    static const Tables tables = [] {
+        Tables t;
+        auto cell = [](const std::wstring& c) { return c == L"-" ? L"" : c; };
+        for (const auto& [line, c] : ReadTable("load/scenarios.txt")) {
+            if (c[0] == L"scenario" && c.size() == 5) {
+                CLSID clsid{};
+                CLSIDFromProgID((L"KalvoraAdminUser." + c[2]).c_str(), &clsid);
+                t.scenarios.push_back({c[1], clsid, c[3] == L"many", c[4]});
+            } else if (c[0] == L"failure" && c.size() == 6) {
+                const std::string kind(c[2].begin(), c[2].end());
+                const LONG k = LONG(std::find(std::begin(kKinds), std::end(kKinds), kind) - std::begin(kKinds));
+                t.failures.push_back({c[1], k, std::string(c[3].begin(), c[3].end()), cell(c[4]), cell(c[5])});
+            } else {
+                ADD_FAILURE() << "scenarios.txt line " << line << " is not a row";
+            }
+        }
+        return t;
+    }();
+    return tables;
+}
 
 // The store every run starts from: two users, one share group.
 void ResetStore()
@@ -130,7 +139,7 @@ std::vector<Step> RunScenario(const Scenario& s, const std::wstring& tag, const 
                 states->push_back(std::move(line));
     };
     ComPtr<IUnknown> object;
-    record({L"create", L"", Outcome(CoCreateInstance(*s.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object)), {}, {}});
+    record({L"create", L"", Outcome(CoCreateInstance(s.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object)), {}, {}});
     for (std::wstring step : Split(s.steps, L" ; ")) {
         for (const auto& [from, to] : {std::pair<std::wstring, std::wstring>(L"{t}", tag), {L"{import}", g_import}})
             for (size_t at; (at = step.find(from)) != std::wstring::npos;)
@@ -144,12 +153,12 @@ std::vector<Step> RunScenario(const Scenario& s, const std::wstring& tag, const 
 }
 
 // The steps whose outcome is not the one expected, as text.
-Texts Mismatches(const std::vector<Step>& steps, const wchar_t* scenario)
+Texts Mismatches(const std::vector<Step>& steps, const std::wstring& scenario)
 {
     Texts wrong;
     for (const Step& s : steps)
         if (!Matches(s.expected, s.outcome))
-            wrong.push_back(std::wstring(scenario) + L": " + s.call + L" => " + s.outcome + L" (expected " + s.expected + L")");
+            wrong.push_back(scenario + L": " + s.call + L" => " + s.outcome + L" (expected " + s.expected + L")");
     return wrong;
 }
 
@@ -229,7 +238,7 @@ void RunThreads(const std::vector<DWORD>& apartments, int rounds, bool hosted = 
                 CoGetClassObject(*kClasses[c], CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &held[c]);
             const std::wstring tag = std::to_wstring(t);
             for (int r = 0; r < rounds; ++r) {
-                for (const Scenario& s : kScenarios)
+                for (const Scenario& s : Table().scenarios)
                     if (s.manyThreads)
                         for (std::wstring& w : Mismatches(RunScenario(s, tag), s.name))
                             wrong[t].push_back(std::move(w));
@@ -273,9 +282,9 @@ void RunThreads(const std::vector<DWORD>& apartments, int rounds, bool hosted = 
         // the module holds of its own is counted at the end.
         LONG created[3] = {1, 1, 1};  // the function tables' work creates one of each
         LONG objectsHeld = LONG(n);       // and each thread's own proxy of each class object
-        for (const Scenario& s : kScenarios)
+        for (const Scenario& s : Table().scenarios)
             for (int c = 0; c < 3; ++c)
-                created[c] += s.manyThreads && s.clsid == kClasses[c];
+                created[c] += s.manyThreads && IsEqualCLSID(s.clsid, *kClasses[c]);
         LONG objects = -1, locks = -1, hostedCount = 0;
         Export<HRESULT(STDAPICALLTYPE*)(LONG*, LONG*)>(module, "KalvoraTestCounters")(&objects, &locks);
         for (LONG& c : created)
@@ -322,7 +331,7 @@ TEST_F(Load, UnloadCycles)
     for (int r = 0; r < rounds; ++r) {
         if (r == warmUp)
             handles = ProcessHandles(), committed = Committed();
-        for (const Scenario& s : kScenarios) {
+        for (const Scenario& s : Table().scenarios) {
             ResetStore();
             for (const std::wstring& w : Mismatches(RunScenario(s, L"0"), s.name))
                 ADD_FAILURE() << "round " << r << ": " << Narrow(w);
@@ -349,13 +358,13 @@ TEST_F(Load, Soak)
     long calls = 0, wrong = 0;
     const ULONGLONG began = GetTickCount64();
     for (size_t i = 0; calls < target; ++i) {
-        const Scenario& s = kScenarios[i % std::size(kScenarios)];
+        const Scenario& s = Table().scenarios[i % Table().scenarios.size()];
         ResetStore();
         for (const std::wstring& w : Mismatches(RunScenario(s, L"0"), s.name))
             if (++wrong <= 5)
                 ADD_FAILURE() << "after " << calls << " calls: " << Narrow(w);
         const long before = calls;
-        calls += long(std::count(s.steps, s.steps + wcslen(s.steps), L';')) + 2;  // the creation and each step
+        calls += long(std::count(s.steps.begin(), s.steps.end(), L';')) + 2;  // the creation and each step
         if (before / every != calls / every) {
             TakeEvents();
             samples.emplace_back(ProcessHandles(), Committed());
@@ -374,74 +383,6 @@ TEST_F(Load, Soak)
 
 // ---- failures injected ------------------------------------------------------------------
 
-// What a step gives when a call of the platform fails in it: the call (a
-// member, "create", or "*" for any), the kind and function that failed ("*"
-// any), the outcome ("=": the outcome without the failure; see Matches) and
-// the events ("=": those without the failure; "<": some of those; else all of
-// them, separated by " ; ", a trailing "*" matching any rest). Where a call
-// has rows of its own only those apply, else the rows of "*".
-struct OnFailure {
-    const wchar_t* call;
-    FaultKind kind;
-    const char* function;
-    const wchar_t *outcome, *events;
-};
-const OnFailure kOnFailure[] = {
-    {L"*", kFaultAlloc, "*", L"!0x8007000E", L"<"},
-    {L"*", kFaultAlloc, "*", L"=", L"<"},  // an allocation whose failure the call passes over
-    {L"*", kFaultRegistry, "*", L"!0x80070005", L""},
-    {L"*", kFaultCreate, "*", L"!0x80040154", L""},
-    {L"*", kFaultAdsi, "*", L"!0x8007203A", L""},
-    // The load of the users: the collection exists with the users before the failure.
-    {L"create", kFaultRegistry, "RegCreateKeyExW", L"", L"C000000B Error creating registry key"},
-    {L"create", kFaultRegistry, "RegOpenKeyExW", L"", L"C000000B Error opening registry key"},
-    {L"create", kFaultRegistry, "RegOpenKeyExW", L"", L"C000000B RegOpenKeyEx Failed"},
-    {L"create", kFaultRegistry, "RegQueryInfoKeyW", L"", L"C000000B Error using RegQueryInfoKey"},
-    {L"create", kFaultRegistry, "RegEnumKeyExW", L"", L"C000000B Error using RegEnumKeyEx"},
-    {L"create", kFaultRegistry, "RegQueryValueExW", L"", L""},
-    {L"create", kFaultCreate, "CoCreateInstance", L"!0x80040154", L"C000000B Could not CoCreateInstace of IKalvoraUser"},
-    {L"create", kFaultAlloc, "*", L"!0x8007000E", L""},
-    {L"create", kFaultAlloc, "*", L"!0x8007000E", L"C000000B Could not CoCreateInstace of IKalvoraUser"},
-    {L"create", kFaultAlloc, "*", L"", L""},
-    // Users.
-    {L"Remove", kFaultRegistry, "RegDeleteKeyExW", L"!E_FAIL", L"C000000B RegDeleteKey failed"},
-    {L"ClearKeys", kFaultRegistry, "RegDeleteKeyExW", L"!E_FAIL", L"C000000B Remove. User (*"},
-    {L"New", kFaultCreate, "CoCreateInstance", L"!0x80040154", L"C000000B CoCreateInstace of IKalvoraUser failed"},
-    {L"AddUser", kFaultCreate, "CoCreateInstance", L"!0x80040154", L"C000000B CoCreateInstace for IKalvoraUser failed"},
-    {L"AddUser", kFaultCreate, "CoCreateInstance", L"=", L"="},  // the domain's name, for the profile folders
-    {L"AddUser", kFaultAlloc, "*", L"!0x8007000E", L"C000000B CoCreateInstace for IKalvoraUser failed"},
-    {L"AddUser", kFaultAlloc, "*", L"!0x8007000E|=", L"<"},
-    {L"AddUserDB", kFaultAlloc, "*", L"!0x8007000E", L"C000000B CoCreateInstace for IKalvoraUser failed"},
-    {L"AddUserDB", kFaultAlloc, "*", L"!0x8007000E|=", L"<"},
-    {L"New", kFaultAlloc, "*", L"!0x8007000E", L"C000000B CoCreateInstace of IKalvoraUser failed"},
-    {L"AddUserDB", kFaultCreate, "CoCreateInstance", L"!0x80040154", L"C000000B CoCreateInstace for IKalvoraUser failed"},
-    {L"ImportFile", kFaultCreate, "CoCreateInstance", L"=", L"*"},  // the events of AddUser
-    {L"Item", kFaultAlloc, "*", L"!0x8007000E|{!0x8007000E}", L""},  // or the name of the user returned
-    {L"PopulateMyComputer", kFaultCreate, "CoCreateInstance", L"", L""},
-    {L"PopulateMyComputer", kFaultAlloc, "*", L"", L""},
-    // Out of memory, the import and the check give what they handled or found so far.
-    {L"ImportFile", kFaultAlloc, "*", L"#", L"*"},  // the events of AddUser
-    {L"CheckComputer", kFaultAlloc, "*", L"#", L"<"},
-    // The directory lists count 0 on any failure.
-    {L"GetDomainUserCount", kFaultCreate, "*", L"0", L""},
-    {L"GetDomainUserCount", kFaultAdsi, "*", L"0", L""},
-    {L"GetDomainUserCount", kFaultAlloc, "*", L"0|=", L""},
-    {L"GetUserGroupCount", kFaultCreate, "*", L"0", L""},
-    {L"GetUserGroupCount", kFaultAdsi, "*", L"0", L""},
-    {L"GetUserGroupCount", kFaultAlloc, "*", L"0|=", L""},
-    // Shares.
-    {L"PutShare", kFaultRegistry, "RegCreateKeyExW", L"!E_FAIL", L"C000000B Error getting share key"},
-    {L"PutShare", kFaultRegistry, "RegEnumValueW", L"!0x80070005", L"C0001102 \\0"},
-    {L"PutShare", kFaultRegistry, "RegSetValueExW", L"!0x80070005", L"C000000B Error Writing Share Configuration: (*"},
-    {L"RemoveShare", kFaultRegistry, "RegCreateKeyExW", L"!E_FAIL", L"C000000B Error getting share key"},
-    {L"RemoveShare", kFaultRegistry, "RegDeleteValueW", L"", L"C000000B Error Deleting key: (*"},  // a success code to IDispatch
-    {L"GetShareCount", kFaultRegistry, "RegCreateKeyExW", L"!E_FAIL", L"C000000B Error getting share key"},
-    {L"GetShareCount", kFaultRegistry, "RegEnumValueW", L"#", L""},  // the list ends there
-    {L"GetRegGroupCount", kFaultRegistry, "RegCreateKeyExW", L"!0x80070006", L"C000000B Error getting share key ; C0001102 \\0"},
-    {L"GetRegGroupCount", kFaultRegistry, "RegEnumKeyW", L"!0x80070005", L"C0001102 \\0"},
-    {L"GetRegGroupName", kFaultRegistry, "RegCreateKeyExW", L"!0x80070006", L"C000000B Error getting share key ; C0001102 \\0"},
-    {L"GetRegGroupName", kFaultRegistry, "RegEnumKeyW", L"!0x80070005", L"C0001102 \\0"},
-};
 const LONG kCodes[] = {0, ERROR_ACCESS_DENIED, LONG(REGDB_E_CLASSNOTREG), LONG(0x8007203A)};  // by kind
 
 bool EventsMatch(const std::wstring& pattern, const Texts& events, const Texts& clean)
@@ -469,8 +410,8 @@ bool Defined(FaultKind kind, const Step& faulted, const Step& clean)
     const std::wstring member = faulted.call.substr(0, faulted.call.find_first_of(L"|="));
     auto rows = [&](const std::wstring& call) {
         std::vector<const OnFailure*> found;
-        for (const OnFailure& f : kOnFailure)
-            if (f.call == call && f.kind == kind && (f.function == std::string("*") || f.function == faulted.failed))
+        for (const OnFailure& f : Table().failures)
+            if (f.call == call && f.kind == kind && (f.function == "*" || f.function == faulted.failed))
                 found.push_back(&f);
         return found;
     };
@@ -489,7 +430,7 @@ bool Defined(FaultKind kind, const Step& faulted, const Step& clean)
 // only what the scenario without failure held at its start or after a step.
 TEST_F(Load, EveryFailingCallOfTheScenarios)
 {
-    for (const Scenario& s : kScenarios) {  // the module loaded, and all it loads once
+    for (const Scenario& s : Table().scenarios) {  // the module loaded, and all it loads once
         ResetStore();
         RunScenario(s, L"0", Events());
     }
@@ -498,8 +439,7 @@ TEST_F(Load, EveryFailingCallOfTheScenarios)
     const auto failCall = Export<FailCallFn>(module, "KalvoraTestFailCall");
     const auto calls = Export<CallsFn>(module, "KalvoraTestCalls");
     ASSERT_TRUE(failCall && calls);
-    const char* kinds[] = {"allocation", "registry", "CoCreateInstance", "ADSI"};
-    for (const Scenario& s : kScenarios) {
+    for (const Scenario& s : Table().scenarios) {
         for (LONG kind = kFaultAlloc; kind <= kFaultAdsi; ++kind) {
             ResetStore();
             Texts held = Store();  // what the store may hold: its lines at the start and after each clean step
@@ -518,7 +458,7 @@ TEST_F(Load, EveryFailingCallOfTheScenarios)
             };
             LONG n = 1;
             for (bool fired = reached > 0; fired; ++n) {
-                SCOPED_TRACE(Narrow(s.name) + ", " + kinds[kind] + " call " + std::to_string(n) + " failing");
+                SCOPED_TRACE(Narrow(s.name) + ", " + kKinds[kind] + " call " + std::to_string(n) + " failing");
                 LeakCheck leaks;  // objects and locks
                 leaks.IgnoreHandles();
                 size_t handles = ProcessHandles();
@@ -549,7 +489,7 @@ TEST_F(Load, EveryFailingCallOfTheScenarios)
                     EXPECT_EQ(n, reached + 1) << "calls reached without a failure: " << reached;
                 }
             }
-            std::printf("%-10ls %-16s %ld failures injected\n", s.name, kinds[kind], long(n - 2 + (reached == 0)));
+            std::printf("%-10ls %-16s %ld failures injected\n", s.name.c_str(), kKinds[kind], long(n - 2 + (reached == 0)));
         }
     }
 }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <stdexcept>
 
 namespace kalvora::test {
@@ -31,6 +32,22 @@ std::wstring Join(const Texts& parts, const wchar_t* separator)
     for (size_t i = 0; i < parts.size(); ++i)
         text += (i ? separator : L"") + parts[i];
     return text;
+}
+
+std::vector<std::pair<int, Texts>> ReadTable(const std::string& file)
+{
+    std::vector<std::pair<int, Texts>> rows;
+    std::ifstream in(KALVORA_TESTS_DIR "/" + file);
+    std::string line;
+    for (int n = 1; std::getline(in, line); ++n) {
+        std::wstring text(line.size(), L'\0');
+        text.resize(MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), &text[0], int(text.size())));
+        Texts cols = Split(text, L'\t');
+        cols.erase(std::remove(cols.begin(), cols.end(), L""), cols.end());
+        if (!cols.empty() && cols[0][0] != L'#')
+            rows.emplace_back(n, std::move(cols));
+    }
+    return rows;
 }
 
 // ---- late binding -------------------------------------------------------------------

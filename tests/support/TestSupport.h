@@ -27,6 +27,10 @@ inline BStr B(const std::wstring& text) { return BStr(SysAllocStringLen(text.dat
 std::wstring Str(BSTR text);  // the whole text; "<null>" for a null BSTR
 Texts Split(const std::wstring& text, const std::wstring& separator);  // every part, empty ones too
 inline Texts Split(const std::wstring& text, wchar_t separator) { return Split(text, std::wstring(1, separator)); }
+// The rows of a table below tests/ ("badinput/cases.txt"), read as UTF-8: each
+// line's columns, separated by runs of tabs, with its line number. Empty
+// lines and lines that start with "#" are left out.
+std::vector<std::pair<int, Texts>> ReadTable(const std::string& file);
 std::wstring Join(const Texts& parts, const wchar_t* separator);
 // An entry point of a loaded module as a function of type Fn (default: an
 // HRESULT without arguments); null if the module has none of that name.
