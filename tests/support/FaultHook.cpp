@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <tuple>
 
 namespace kalvora::test {
 namespace {
@@ -34,68 +35,54 @@ bool Fires(FaultKind kind, const char* name, LONG& code) noexcept
     return true;
 }
 
-// A trap: the function's real address from the import table, and a
-// stand-in with its signature that fails (`fail`) or calls it.
-#define KALVORA_TRAP(kind, type, name, params, args, fail) \
-    decltype(&::name) real_##name;                          \
-    type WINAPI Trap_##name params                          \
-    {                                                       \
-        LONG code = 0;                                      \
-        if (Fires(kind, #name, code))                       \
-            fail;                                           \
-        return real_##name args;                            \
+// A trap: the function's real address from the import table, and a stand-in
+// with its signature that calls it, unless this call is the one to fail:
+// then an allocation returns null, a registry call the code, and the others
+// null their last (out) parameter and return the code.
+template <int Id, FaultKind Kind, typename Fn>
+struct Trap;
+template <int Id, FaultKind Kind, typename R, typename... A>
+struct Trap<Id, Kind, R(WINAPI*)(A...)> {
+    static inline R(WINAPI* real)(A...) = nullptr;
+    static inline const char* name = nullptr;
+    static R WINAPI Call(A... args)
+    {
+        LONG code = 0;
+        if (!Fires(Kind, name, code))
+            return real(args...);
+        if constexpr (Kind == kFaultAlloc)
+            return nullptr;
+        else if constexpr (Kind == kFaultRegistry)
+            return code;
+        else
+            return *std::get<sizeof...(A) - 1>(std::tie(args...)) = nullptr, HRESULT(code);
     }
+};
 
-KALVORA_TRAP(kFaultRegistry, LONG, RegCreateKeyExW,
-             (HKEY k, LPCWSTR s, DWORD r, LPWSTR c, DWORD o, REGSAM a, LPSECURITY_ATTRIBUTES sa, PHKEY out, LPDWORD d),
-             (k, s, r, c, o, a, sa, out, d), return code)
-KALVORA_TRAP(kFaultRegistry, LONG, RegOpenKeyExW, (HKEY k, LPCWSTR s, DWORD o, REGSAM a, PHKEY out), (k, s, o, a, out),
-             return code)
-KALVORA_TRAP(kFaultRegistry, LONG, RegQueryInfoKeyW,
-             (HKEY k, LPWSTR c, LPDWORD cl, LPDWORD r, LPDWORD sk, LPDWORD msk, LPDWORD mc, LPDWORD v, LPDWORD mvn,
-              LPDWORD mvd, LPDWORD sd, PFILETIME t),
-             (k, c, cl, r, sk, msk, mc, v, mvn, mvd, sd, t), return code)
-KALVORA_TRAP(kFaultRegistry, LONG, RegEnumKeyExW,
-             (HKEY k, DWORD i, LPWSTR n, LPDWORD nl, LPDWORD r, LPWSTR c, LPDWORD cl, PFILETIME t),
-             (k, i, n, nl, r, c, cl, t), return code)
-KALVORA_TRAP(kFaultRegistry, LONG, RegEnumKeyW, (HKEY k, DWORD i, LPWSTR n, DWORD nl), (k, i, n, nl), return code)
-KALVORA_TRAP(kFaultRegistry, LONG, RegEnumValueW,
-             (HKEY k, DWORD i, LPWSTR n, LPDWORD nl, LPDWORD r, LPDWORD t, LPBYTE d, LPDWORD dl),
-             (k, i, n, nl, r, t, d, dl), return code)
-KALVORA_TRAP(kFaultRegistry, LONG, RegQueryValueExW, (HKEY k, LPCWSTR n, LPDWORD r, LPDWORD t, LPBYTE d, LPDWORD dl),
-             (k, n, r, t, d, dl), return code)
-KALVORA_TRAP(kFaultRegistry, LONG, RegSetValueExW, (HKEY k, LPCWSTR n, DWORD r, DWORD t, const BYTE* d, DWORD dl),
-             (k, n, r, t, d, dl), return code)
-KALVORA_TRAP(kFaultRegistry, LONG, RegDeleteKeyExW, (HKEY k, LPCWSTR s, REGSAM a, DWORD r), (k, s, a, r), return code)
-KALVORA_TRAP(kFaultRegistry, LONG, RegDeleteValueW, (HKEY k, LPCWSTR n), (k, n), return code)
-KALVORA_TRAP(kFaultCreate, HRESULT, CoCreateInstance, (REFCLSID c, LPUNKNOWN o, DWORD x, REFIID i, LPVOID* out),
-             (c, o, x, i, out), return (*out = nullptr, HRESULT(code)))
-KALVORA_TRAP(kFaultAlloc, BSTR, SysAllocString, (const OLECHAR* s), (s), return nullptr)
-KALVORA_TRAP(kFaultAlloc, BSTR, SysAllocStringLen, (const OLECHAR* s, UINT n), (s, n), return nullptr)
-KALVORA_TRAP(kFaultAdsi, HRESULT, ADsGetObject, (LPCWSTR p, REFIID i, VOID** out), (p, i, out),
-             return (*out = nullptr, HRESULT(code)))
-KALVORA_TRAP(kFaultAdsi, HRESULT, ADsBuildEnumerator, (IADsContainer* c, IEnumVARIANT** out), (c, out),
-             return (*out = nullptr, HRESULT(code)))
-KALVORA_TRAP(kFaultTypeLib, HRESULT, LoadRegTypeLib, (REFGUID g, WORD a, WORD b, LCID l, ITypeLib** out),
-             (g, a, b, l, out), return (*out = nullptr, HRESULT(code)))
-
-#undef KALVORA_TRAP
-
-struct Trap {
+struct Entry {
     const char* name;
     void* trap;
     void** real;
 };
-#define KALVORA_ENTRY(name) {#name, reinterpret_cast<void*>(&Trap_##name), reinterpret_cast<void**>(&real_##name)}
-const Trap kTraps[] = {
-    KALVORA_ENTRY(RegCreateKeyExW),  KALVORA_ENTRY(RegOpenKeyExW),     KALVORA_ENTRY(RegQueryInfoKeyW),
-    KALVORA_ENTRY(RegEnumKeyExW),    KALVORA_ENTRY(RegEnumKeyW),       KALVORA_ENTRY(RegEnumValueW),
-    KALVORA_ENTRY(RegQueryValueExW), KALVORA_ENTRY(RegSetValueExW),    KALVORA_ENTRY(RegDeleteKeyExW),
-    KALVORA_ENTRY(RegDeleteValueW),  KALVORA_ENTRY(CoCreateInstance),  KALVORA_ENTRY(SysAllocString),
-    KALVORA_ENTRY(SysAllocStringLen), KALVORA_ENTRY(ADsGetObject),     KALVORA_ENTRY(ADsBuildEnumerator),
-    KALVORA_ENTRY(LoadRegTypeLib),
+template <int Id, FaultKind Kind, typename Fn>
+Entry Make(const char* name)
+{
+    using T = Trap<Id, Kind, Fn>;
+    T::name = name;
+    return {name, reinterpret_cast<void*>(&T::Call), reinterpret_cast<void**>(&T::real)};
+}
+#define KALVORA_TRAP(kind, function) Make<__COUNTER__, kind, decltype(&::function)>(#function)
+const Entry kTraps[] = {
+    KALVORA_TRAP(kFaultRegistry, RegCreateKeyExW),  KALVORA_TRAP(kFaultRegistry, RegOpenKeyExW),
+    KALVORA_TRAP(kFaultRegistry, RegQueryInfoKeyW), KALVORA_TRAP(kFaultRegistry, RegEnumKeyExW),
+    KALVORA_TRAP(kFaultRegistry, RegEnumKeyW),      KALVORA_TRAP(kFaultRegistry, RegEnumValueW),
+    KALVORA_TRAP(kFaultRegistry, RegQueryValueExW), KALVORA_TRAP(kFaultRegistry, RegSetValueExW),
+    KALVORA_TRAP(kFaultRegistry, RegDeleteKeyExW),  KALVORA_TRAP(kFaultRegistry, RegDeleteValueW),
+    KALVORA_TRAP(kFaultCreate, CoCreateInstance),   KALVORA_TRAP(kFaultAlloc, SysAllocString),
+    KALVORA_TRAP(kFaultAlloc, SysAllocStringLen),   KALVORA_TRAP(kFaultAdsi, ADsGetObject),
+    KALVORA_TRAP(kFaultAdsi, ADsBuildEnumerator),   KALVORA_TRAP(kFaultTypeLib, LoadRegTypeLib),
 };
-#undef KALVORA_ENTRY
+#undef KALVORA_TRAP
 
 // Points this module's import slots of the trapped functions at the traps.
 bool PatchImports() noexcept
@@ -115,7 +102,7 @@ bool PatchImports() noexcept
                 continue;
             const char* name = reinterpret_cast<const char*>(
                 reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name);
-            for (const Trap& t : kTraps) {
+            for (const Entry& t : kTraps) {
                 if (std::strcmp(name, t.name) != 0)
                     continue;
                 DWORD old = 0;
