@@ -1,8 +1,8 @@
 // Bad input through IDispatch: every row of cases.txt and of cpp-cases.txt
-// is a test of its own, that checks the
-// outcome of each call, the events, the keys and values of the store that
-// changed, leaks and the module's unload answer (the format is described at
-// the head of cases.txt). Then null out pointers, through the function table.
+// is a test of its own, that checks the outcome of each call, the events, the
+// keys and values of the store that changed, leaks and the module's unload
+// answer (the format is described at the head of cases.txt). Then null out
+// pointers, through the function table.
 #include <gtest/gtest.h>
 
 #include <algorithm>

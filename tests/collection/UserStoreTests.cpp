@@ -100,6 +100,7 @@ protected:
 TEST_F(UserStore, AddUserAndAddUserDBReportFailedCreationsFromLinesOfTheirOwn)
 {
     Load();
+    EXPECT_TRUE(KeyExists(kHklm, kUsersPath));  // the collection makes the users key that is missing
     const auto failCall = Export<FailCallFn>(GetModuleHandleW(L"KalvoraAdminUser.dll"), "KalvoraTestFailCall");
     for (const wchar_t* call : {L"AddUser|u|m|PC|1", L"AddUserDB|&u|&PC|&c|&d|&o|&f|&true|&s"}) {
         failCall(kFaultCreate, 1, LONG(REGDB_E_CLASSNOTREG));

@@ -30,6 +30,7 @@ bool LongRun()
 // The scenarios and what a failing call gives, from scenarios.txt (its head
 // describes them).
 const char* const kKinds[] = {"allocation", "registry", "CoCreateInstance", "ADSI"};  // by FaultKind
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 struct Scenario {
     std::wstring name;
     CLSID clsid;
@@ -57,9 +58,8 @@ const Tables& Table()
                 CLSIDFromProgID((L"KalvoraAdminUser." + c[2]).c_str(), &clsid);
                 t.scenarios.push_back({c[1], clsid, c[3] == L"many", c[4]});
             } else if (c[0] == L"failure" && c.size() == 6) {
-                const std::string kind(c[2].begin(), c[2].end());
-                const LONG k = LONG(std::find(std::begin(kKinds), std::end(kKinds), kind) - std::begin(kKinds));
-                t.failures.push_back({c[1], k, std::string(c[3].begin(), c[3].end()), cell(c[4]), cell(c[5])});
+                const LONG k = LONG(std::find(std::begin(kKinds), std::end(kKinds), Narrow(c[2])) - std::begin(kKinds));
+                t.failures.push_back({c[1], k, Narrow(c[3]), cell(c[4]), cell(c[5])});
             } else {
                 ADD_FAILURE() << "scenarios.txt line " << line << " is not a row";
             }
@@ -72,10 +72,7 @@ const Tables& Table()
 // The store every run starts from: two users, one share group.
 void ResetStore()
 {
-    for (const std::wstring& root : {kUsers, kShares}) {
-        DeleteTree(HKEY_LOCAL_MACHINE, root);
-        CreateKey(HKEY_LOCAL_MACHINE, root);
-    }
+    EmptyStore();
     const wchar_t* alice[][2] = {{L"Computer", L"PC1"},      {L"My Computer", L"mc"},   {L"My Desktop", L"md"},
                                  {L"My Documents", L"mdoc"}, {L"My Favorites", L"mf"},  {L"My Network", L"mn"},
                                  {L"Security Level", L"sl"}, {L"NetWork Enable", L"1"}};
@@ -161,8 +158,6 @@ Texts Mismatches(const std::vector<Step>& steps, const std::wstring& scenario)
             wrong.push_back(scenario + L": " + s.call + L" => " + s.outcome + L" (expected " + s.expected + L")");
     return wrong;
 }
-
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 // The same kind of work through the function tables: a user's name, the
 // users listed, a share written, listed and removed in a group of the tag's own.

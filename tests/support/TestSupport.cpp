@@ -333,13 +333,18 @@ Texts Store()
     return lines;
 }
 
-void WipeStore()
+void EmptyStore()
 {
-    DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KalvoraTest");
     for (const std::wstring& root : {kUsers, kShares}) {
         DeleteTree(HKEY_LOCAL_MACHINE, root);
         CreateKey(HKEY_LOCAL_MACHINE, root);
     }
+}
+
+void WipeStore()
+{
+    DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KalvoraTest");
+    EmptyStore();
 }
 
 void Folders(const std::wstring& computer, const Texts& paths)

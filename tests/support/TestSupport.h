@@ -76,7 +76,8 @@ extern const std::wstring kUsers, kShares;
 // The store as sorted lines: each key ("Users\a"), and each value with its
 // data of its whole stored length, and its type unless REG_SZ ("Users\a:x=1 (type 4)").
 Texts Store();
-// Empties the two roots of the store, and removes the settings of the test doubles.
+// Empties the two roots of the store; WipeStore also removes the settings of the test doubles.
+void EmptyStore();
 void WipeStore();
 
 // A file of the temporary folder holding `bytes`; its path.

@@ -61,51 +61,42 @@ TEST_F(User, EachProfileFolderResolvesEvenWhenAnotherRunsOutOfMemory)
     Reachable(L"PC1");
     Folders(L"PC1", {L"C$/winnt", L"C$/Documents and Settings/u.CORP"});
     Domain(L"corp.example.com", L"CORP", "");
-    const auto failCall = Export<FailCallFn>(GetModuleHandleW(L"KalvoraAdminUser.dll"), "KalvoraTestFailCall");
-    ASSERT_TRUE(failCall);
-    using U = IKalvoraUser;
-    const std::pair<HRESULT (STDMETHODCALLTYPE U::*)(BSTR), HRESULT (STDMETHODCALLTYPE U::*)(BSTR*)> folders[] = {
-        {&U::put_MyDesktop, &U::get_MyDesktop}, {&U::put_MyDocuments, &U::get_MyDocuments},
-        {&U::put_MyFavorites, &U::get_MyFavorites}};
+    const HMODULE module = GetModuleHandleW(L"KalvoraAdminUser.dll");
+    const auto failCall = Export<FailCallFn>(module, "KalvoraTestFailCall");
+    const auto calls = Export<CallsFn>(module, "KalvoraTestCalls");
+    ASSERT_TRUE(failCall && calls);
+    const wchar_t* const folders[] = {L"MyDesktop", L"MyDocuments", L"MyFavorites"};
+    // Runs the resolution with the n-th allocation failing (0: none); whether
+    // it came to that allocation, and which folders it left as they were.
+    auto resolve = [&](LONG n, std::vector<int>& unresolved) {
+        ComPtr<IKalvoraUser> user = Create<IKalvoraUser>(CLSID_KalvoraUser);
+        for (const std::wstring& put : {L"Name=u", L"Computer=PC1", L"MyDesktop=old", L"MyDocuments=old", L"MyFavorites=old"})
+            EXPECT_EQ(L"", Call(user.Get(), put));
+        failCall(kFaultAlloc, n, 0);
+        EXPECT_EQ(S_OK, user->PopulateMyComputer()) << "allocation " << n;
+        const bool reached = n > 0 && calls(kFaultAlloc, nullptr) >= n;
+        failCall(kFaultAlloc, 0, 0);
+        for (int i = 0; i < 3; ++i)
+            if (Call(user.Get(), folders[i]) == L"old")
+                unresolved.push_back(i);
+        return reached;
+    };
     // What the platform makes once (the providers loaded, a first exception)
     // is made before the handles are counted.
     leaks_.IgnoreHandles();
-    for (LONG n : {0, 1}) {
-        ComPtr<IKalvoraUser> user = Create<IKalvoraUser>(CLSID_KalvoraUser);
-        user->put_Computer(B(L"PC1").Get());
-        failCall(kFaultAlloc, n, 0);
-        user->PopulateMyComputer();
-        failCall(kFaultAlloc, 0, 0);
-    }
+    std::vector<int> unresolved;
+    resolve(1, unresolved);
     const size_t handles = ProcessHandles();
     bool leftAlone[3] = {};
-    int runs = 0;
-    for (LONG n = 1;; ++n, ++runs) {
-        ComPtr<IKalvoraUser> user = Create<IKalvoraUser>(CLSID_KalvoraUser);
-        ASSERT_EQ(S_OK, user->put_Name(B(L"u").Get()));
-        ASSERT_EQ(S_OK, user->put_Computer(B(L"PC1").Get()));
-        for (const auto& f : folders)
-            ASSERT_EQ(S_OK, (user.Get()->*f.first)(B(L"old").Get()));
-        failCall(kFaultAlloc, n, 0);
-        EXPECT_EQ(S_OK, user->PopulateMyComputer()) << "allocation " << n;
-        const bool failed = Export<CallsFn>(GetModuleHandleW(L"KalvoraAdminUser.dll"), "KalvoraTestCalls")(kFaultAlloc, nullptr) >= n;
-        failCall(kFaultAlloc, 0, 0);
-        int old = 0, last = -1;
-        for (int i = 0; i < 3; ++i) {
-            BStr value;
-            ASSERT_EQ(S_OK, (user.Get()->*folders[i].second)(value.Put()));
-            if (Str(value.Get()) == L"old")
-                ++old, last = i;
-        }
-        if (!failed) {
-            EXPECT_EQ(0, old) << "without a failure every folder resolves";
-            break;
-        }
-        EXPECT_TRUE(old <= 1 || old == 3) << "allocation " << n << " failing left " << old << " folders unresolved";
-        if (old == 1)
-            leftAlone[last] = true;
+    LONG n = 1;
+    for (; unresolved.clear(), resolve(n, unresolved); ++n) {
+        EXPECT_TRUE(unresolved.size() <= 1 || unresolved.size() == 3) << "allocation " << n << " failing left "
+                                                                       << unresolved.size() << " folders unresolved";
+        if (unresolved.size() == 1)
+            leftAlone[unresolved[0]] = true;
     }
-    EXPECT_TRUE(leftAlone[0] && leftAlone[1] && leftAlone[2]) << "each folder was once the only one that failed, in " << runs << " runs";
+    EXPECT_TRUE(unresolved.empty()) << "without a failure every folder resolves";
+    EXPECT_TRUE(leftAlone[0] && leftAlone[1] && leftAlone[2]) << "each folder was once the only one left, in " << n << " runs";
     EXPECT_EQ(handles, ProcessHandles()) << "handles leaked";
 }
 
