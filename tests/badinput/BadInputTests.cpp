@@ -60,8 +60,8 @@ std::wstring Expand(const std::wstring& s)
 }
 
 // Runs a preparing step: "@key|path", "@seed|path|name|type|data", "@file|name|a or u|text", and
-// (C++ only) "@raw|path|name|type number|text": the text's characters, without a terminator, and
-// "@folder|computer|path": a folder of the test network.
+// (C++ only) "@raw|path|name|type number|text": the text's characters, without a terminator,
+// "@folder|computer|path": a folder of the test network, "@domain|DNS name|short name|fixture".
 void Prepare(const Texts& p, std::vector<std::shared_ptr<void>>& held)
 {
     const std::wstring path = L"SOFTWARE\\" + p[1], &text = p.back();
@@ -69,6 +69,8 @@ void Prepare(const Texts& p, std::vector<std::shared_ptr<void>>& held)
         return CreateKey(kHklm, path);
     if (p[0] == L"@folder")
         return Folders(p[1], {p[2]});
+    if (p[0] == L"@domain")
+        return Domain(p[1] == L"<null>" ? nullptr : p[1].c_str(), p[2].c_str(), p.size() > 3 ? std::string(p[3].begin(), p[3].end()) : "");
     if (p[0] == L"@raw")  // "#" keeps the registry from adding a terminator after the text
         return SetRaw(kHklm, path, p[2].c_str(), std::stoul(p[3]), (text + L"#").c_str(), DWORD(text.size() * sizeof(wchar_t)));
     std::string bytes = p[0] == L"@file" && p[2] == L"u" ? "\xFF\xFE" : "";  // UTF-16 after a byte-order mark
@@ -116,7 +118,7 @@ TEST_P(BadInput, Row)
         const size_t at = step.find(L" =>");  // the expected outcome follows; without: ""
         Texts p = Split(step.substr(0, at), L'|');
         std::transform(p.begin(), p.end(), p.begin(), Expand);
-        if (p[0][0] == L'@') {
+        if (p[0][0] == L'@' && p[0] != L"@lines") {
             p[0] == L"@deny" ? denials.push_back(p) : Prepare(p, held);
             continue;
         }
@@ -132,7 +134,9 @@ TEST_P(BadInput, Row)
         const bool ofUser = p[0] == L"Item" && p.size() == 3 && SUCCEEDED(object.As(&users)) &&
                             SUCCEEDED(users->Item(B(p[1]).Get(), &user));
         EXPECT_EQ(Expand(at == std::wstring::npos ? L"" : step.substr(std::min(at + 4, step.size()))),
-                  ofUser ? Call(user.Get(), p[2]) : Call(object.Get(), Join(p, L"|"))) << step;
+                  p[0] == L"@lines" ? Join(TakeLines(p[1]), L";")  // "@lines|file": a log of the doubles, taken
+                  : ofUser          ? Call(user.Get(), p[2])
+                                    : Call(object.Get(), Join(p, L"|"))) << step;
     }
     held.clear();
     EXPECT_EQ(Expand(c[3]), Changes(before, Store()));

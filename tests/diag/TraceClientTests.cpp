@@ -86,41 +86,6 @@ TEST(TraceClient, RegistersByAddressAndSendsTheStartupMessageOnlyWhenEnabled)
     EXPECT_EQ(1u, g_device.requests.size());
 }
 
-// One message in each bitness: its addresses and the 64-bit fields that carry them.
-// The 32-bit module sign-extends its addresses, the 64-bit one sends them whole.
-const struct { ULONGLONG guid, first, second; BYTE fields[3][8]; } kAddresses[] = {
-    {0xFEDCBA98, 0x00401000, 0x80000010, {{0x98, 0xBA, 0xDC, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF},
-                                          {0x00, 0x10, 0x40, 0, 0, 0, 0, 0}, {0x10, 0, 0, 0x80, 0xFF, 0xFF, 0xFF, 0xFF}}},
-    {0xFEDCBA9876543210, 0x0000000140001000, 0x80000010, {{0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE},
-                                                          {0x00, 0x10, 0x00, 0x40, 0x01, 0, 0, 0}, {0x10, 0, 0, 0x80, 0, 0, 0, 0}}},
-};
-
-TEST(TraceClient, MessageHeaderByteByByte)
-{
-    const auto& a = kAddresses[kPtr == 8];
-    BYTE block[16];
-    std::optional<TraceClient> client;
-    NewClient(client, block, 1, 0, 0).Start();
-    g_device.readDescriptors = false;  // the addresses below are not readable
-    EXPECT_EQ(0u, client->Message(0x89ABCDEF, 0x01234567, 0xFFFFFFFF, reinterpret_cast<const GUID*>(At(a.guid)),
-                                  0x1234A, At(a.first), ULONG(3), At(a.second), ULONG(0x0102), (const void*)nullptr));
-    ASSERT_EQ(2u, g_device.requests.size());
-    BYTE expected[96] = {
-        0x60, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00,              // 0: total size 96; 4: type
-        0xEF, 0xCD, 0xAB, 0x89, 0x67, 0x45, 0x23, 0x01,              // 8: logger handle
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,              // 16: time stamp; 24: GUID address
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0x1A, 0x00,  // 32: zero; 44: flags
-        0, 0, 0, 0, 0, 0, 0, 0, 0x02, 0, 0, 0, 0, 0, 0, 0,           // 48: message number, 2 bytes
-        0, 0, 0, 0, 0, 0, 0, 0, 0x03, 0, 0, 0, 0, 0, 0, 0,           // 64: argument, 3 bytes
-        0, 0, 0, 0, 0, 0, 0, 0, 0x02, 1, 0, 0, 0, 0, 0, 0,           // 80: argument, 0x102 bytes
-    };
-    for (int f = 0; f < 3; ++f)
-        memcpy(expected + (f ? 48 + 16 * f : 24), a.fields[f], 8);
-    Bytes b = g_device.requests[1].input;
-    memset(b.data() + 48, 0, 8);  // the message number's own address varies
-    EXPECT_EQ(Bytes(expected, expected + 96), b);
-}
-
 TEST(TraceClient, ArgumentsEndAtANullAddressMoreThanEightAreGatheredOver8192AreRefused)
 {
     BYTE block[16];

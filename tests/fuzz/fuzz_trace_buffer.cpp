@@ -47,10 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint16_t built = message.Finish();
     const auto field = [&](std::size_t at) { std::uint64_t v; std::memcpy(&v, message.Bytes() + at, 8); return v; };
     const auto address = [&](std::uint64_t a) { return layout.signExtendAddresses ? std::uint64_t(std::int32_t(a)) : a; };
-    // The size field is the size built; the header; descriptor 0: 2 bytes of the number.
+    // The size field is the size built, type 0xFF; the header, its flags (traced GUID, GUID and
+    // data by address); descriptor 0: 2 bytes of the number.
     FUZZ_CHECK(built == (args.size() > 8 ? 80 : 64 + 16 * args.size()) && built <= kTraceBufferSize &&
                field(0) == (built | 0xFF00000000) && field(8) == logger && field(16) == 0 && field(24) == address(guid) &&
-               field(32) == 0 && field(40) == std::uint64_t(kTraceHeaderFlags) << 32 && field(56) == 2 &&
+               field(32) == 0 && field(40) == 0x001A000000000000ull && field(56) == 2 &&
                (layout.signExtendAddresses || *reinterpret_cast<const std::uint16_t*>(field(48)) == std::uint16_t(number)));
     // More than eight arguments: descriptor 1 covers the block, which holds them all in order.
     FUZZ_CHECK(args.size() <= 8 || (field(64) == address(std::uintptr_t(block.data())) && field(72) == total && block == gathered));

@@ -12,36 +12,25 @@
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: kalvora_event_text DLL ID [STRING...]\n");
-        return 2;
-    }
-    HMODULE dll = LoadLibraryExW(argv[1], nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (!dll) {
-        std::fprintf(stderr, "cannot load the message file (error %lu)\n", GetLastError());
+    HMODULE dll = argc < 3 ? nullptr : LoadLibraryExW(argv[1], nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const DWORD id = argc < 3 ? 0 : std::wcstoul(argv[2], nullptr, 0);
+    std::vector<DWORD_PTR> args;
+    for (int i = 3; i <= argc; ++i)  // the strings, then the null after them
+        args.push_back(reinterpret_cast<DWORD_PTR>(argv[i]));
+    wchar_t* text = nullptr;
+    const DWORD len = !dll ? 0 : FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                                                dll, id, 0, reinterpret_cast<wchar_t*>(&text), 0, reinterpret_cast<va_list*>(args.data()));
+    if (!len) {
+        if (argc < 3)
+            std::fprintf(stderr, "usage: kalvora_event_text DLL ID [STRING...]\n");
+        else
+            std::fprintf(stderr, dll ? "no message 0x%08lX (error %lu)\n" : "cannot load the message file for 0x%08lX (error %lu)\n", id, GetLastError());
         return 1;
     }
-    const DWORD id = std::wcstoul(argv[2], nullptr, 0);
-    std::vector<DWORD_PTR> args;
-    for (int i = 3; i < argc; ++i)
-        args.push_back(reinterpret_cast<DWORD_PTR>(argv[i]));
-    args.push_back(0);
-    wchar_t* text = nullptr;
-    DWORD len = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY |
-                                   FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                               dll, id, 0, reinterpret_cast<wchar_t*>(&text), 0,
-                               reinterpret_cast<va_list*>(args.data()));
-    int rc = 0;
-    if (len == 0) {
-        std::fprintf(stderr, "no message 0x%08lX (error %lu)\n", id, GetLastError());
-        rc = 1;
-    } else {
-        int bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(len), nullptr, 0, nullptr, nullptr);
-        std::string utf8(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(len), &utf8[0], bytes, nullptr, nullptr);
-        std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-        LocalFree(text);
-    }
+    std::string utf8(len * 3, '\0');
+    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, text, int(len), &utf8[0], int(utf8.size()), nullptr, nullptr));
+    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+    LocalFree(text);
     FreeLibrary(dll);
-    return rc;
+    return 0;
 }

@@ -10,19 +10,14 @@ namespace kalvora::test {
 namespace {
 
 const HKEY kHklm = HKEY_LOCAL_MACHINE;
-const std::wstring kStoreRoot = L"Software\\Kalvora\\Ostrel\\2.0", kGroupList = kStoreRoot + L"\\shares";
 const std::wstring kKeyError = L"C000000B Error getting share key", kEnumError = L"C0001102 \\0";  // no text
-std::wstring GroupKey(const std::wstring& group) { return kGroupList + L"\\" + group; }
 
 class ShareStore : public ModuleTest {
 protected:
-    ShareStore() { file_ = L"shares/KalvoraShares.cpp"; }
-    void SetUp() override { DeleteTree(kHklm, kStoreRoot); }
-    void TearDown() override
+    ShareStore()
     {
-        ModuleTest::TearDown();
-        shares_.Reset();
-        DeleteTree(kHklm, kStoreRoot);
+        file_ = L"shares/KalvoraShares.cpp";
+        DeleteTree(kHklm, kShares);
     }
     ComPtr<IKalvoraShares> shares_ = Create<IKalvoraShares>(CLSID_KalvoraShares);
 };
@@ -39,10 +34,10 @@ TEST_F(ShareStore, RemoveAnswersTheRawWin32Code)
 TEST_F(ShareStore, KeysWithoutFullAccessLeaveTheOutValues)
 {
     const wchar_t kReadOnly[] = L"D:P(A;;KR;;;WD)";
-    auto locked = Restrict(kHklm, GroupKey(L"Locked"), kReadOnly);
+    auto locked = Restrict(kHklm, kShares + L"\\Locked", kReadOnly);
     LONG count = 77;
     EXPECT_EQ(E_FAIL, shares_->GetShareCount(B(L"Locked").Get(), &count));
-    auto list = Restrict(kHklm, kGroupList, kReadOnly);
+    auto list = Restrict(kHklm, kShares, kReadOnly);
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE), shares_->GetRegGroupCount(&count));
     EXPECT_EQ(77, count);
     BSTR raw = reinterpret_cast<BSTR>(INT_PTR(0x1234));  // compared as a number: it is no string

@@ -146,6 +146,8 @@ extern "C" LONG __stdcall KalvoraTestCalls(LONG kind, const char** failed)
 
 // ---- the module's allocations ---------------------------------------------------------
 
+// The C++ run time's other forms of new (arrays, nothrow) call this one, and
+// its deletes free() what it allocates.
 void* operator new(std::size_t size)
 {
     LONG code;
@@ -154,16 +156,3 @@ void* operator new(std::size_t size)
         throw std::bad_alloc();
     return p;
 }
-void* operator new[](std::size_t size) { return ::operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    LONG code;
-    return Fires(kFaultAlloc, "operator new", code) ? nullptr : std::malloc(size ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return ::operator new(size, tag); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }

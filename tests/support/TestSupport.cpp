@@ -147,12 +147,6 @@ std::wstring Call(IUnknown* object, const std::wstring& call)
     return out;
 }
 
-void ExpectCalls(IUnknown* object, const std::vector<std::pair<std::wstring, std::wstring>>& rows)
-{
-    for (const auto& [call, expected] : rows)
-        EXPECT_EQ(expected, Call(object, call)) << call;
-}
-
 // ---- events -------------------------------------------------------------------------
 
 ModuleTest::ModuleTest()
@@ -367,14 +361,15 @@ void Domain(const wchar_t* dnsName, const wchar_t* shortName, const std::string&
 {
     const std::wstring info = L"Software\\KalvoraTest\\ADSystemInfo", directory = L"Software\\KalvoraTest\\Directory";
     DeleteTree(HKEY_LOCAL_MACHINE, info);
+    DeleteTree(HKEY_LOCAL_MACHINE, directory);
     for (const auto& [name, value] : {std::pair(L"DomainDNSName", dnsName), std::pair(L"DomainShortName", shortName)})
         if (value)
             SetString(HKEY_LOCAL_MACHINE, info, name, value);
-    SetString(HKEY_LOCAL_MACHINE, directory, L"Fixture", TempFile(L"directory.txt", fixture));
+    const std::string file = KALVORA_TESTS_DIR "/" + fixture;
+    if (!fixture.empty())
+        SetString(HKEY_LOCAL_MACHINE, directory, L"Fixture", std::wstring(file.begin(), file.end()));
     SetString(HKEY_LOCAL_MACHINE, directory, L"Log", TempFile(L"directory.log", ""));
 }
-
-Texts DirectoryLog() { return TakeLines(GetStored(HKEY_LOCAL_MACHINE, L"Software\\KalvoraTest\\Directory", L"Log").c_str()); }
 
 // ---- leaks --------------------------------------------------------------------------
 

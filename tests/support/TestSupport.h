@@ -56,8 +56,6 @@ ComPtr<T> Create(REFCLSID clsid)
 std::wstring Call(IUnknown* object, const std::wstring& call);
 // An HRESULT as Call shows it: "" for S_OK, else "!E_FAIL", "!E_INVALIDARG" or "!0x8007000E".
 std::wstring Outcome(HRESULT hr);
-// Each row: a call and its outcome.
-void ExpectCalls(IUnknown* object, const std::vector<std::pair<std::wstring, std::wstring>>& rows);
 
 // Registry fixtures. Keys under HKEY_LOCAL_MACHINE are reached in the
 // module's store view (the 32-bit one), the other roots in the test's own.
@@ -91,10 +89,10 @@ void Folders(const std::wstring& computer, const Texts& paths);
 void Reachable(const std::wstring& computer);
 
 // The domain as the test directory providers serve it: the system's DNS and
-// short names (null: none), and the directory (fixture text, format in
-// tests/doubles/README.md). DirectoryLog takes the binds and filters since.
-void Domain(const wchar_t* dnsName, const wchar_t* shortName, const std::string& fixture);
-Texts DirectoryLog();
+// short names (null: none), and the directory: a fixture file below tests/
+// (format in tests/doubles/README.md; none: an empty directory). The
+// providers log binds and filters to directory.log in the temporary folder.
+void Domain(const wchar_t* dnsName, const wchar_t* shortName, const std::string& fixture = "");
 
 // Gives a key (created where missing) the access list `sddl` until the
 // result goes, then full access to everyone again.

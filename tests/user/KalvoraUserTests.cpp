@@ -60,7 +60,7 @@ TEST_F(User, EachProfileFolderResolvesEvenWhenAnotherRunsOutOfMemory)
 {
     Reachable(L"PC1");
     Folders(L"PC1", {L"C$/winnt", L"C$/Documents and Settings/u.CORP"});
-    Domain(L"corp.example.com", L"CORP", "");
+    Domain(L"corp.example.com", L"CORP");
     const HMODULE module = GetModuleHandleW(L"KalvoraAdminUser.dll");
     const auto failCall = Export<FailCallFn>(module, "KalvoraTestFailCall");
     const auto calls = Export<CallsFn>(module, "KalvoraTestCalls");
@@ -70,7 +70,7 @@ TEST_F(User, EachProfileFolderResolvesEvenWhenAnotherRunsOutOfMemory)
     // it came to that allocation, and which folders it left as they were.
     auto resolve = [&](LONG n, std::vector<int>& unresolved) {
         ComPtr<IKalvoraUser> user = Create<IKalvoraUser>(CLSID_KalvoraUser);
-        for (const std::wstring& put : {L"Name=u", L"Computer=PC1", L"MyDesktop=old", L"MyDocuments=old", L"MyFavorites=old"})
+        for (const wchar_t* put : {L"Name=u", L"Computer=PC1", L"MyDesktop=old", L"MyDocuments=old", L"MyFavorites=old"})
             EXPECT_EQ(L"", Call(user.Get(), put));
         failCall(kFaultAlloc, n, 0);
         EXPECT_EQ(S_OK, user->PopulateMyComputer()) << "allocation " << n;
