@@ -70,7 +70,7 @@ void Prepare(const Texts& p, std::vector<std::shared_ptr<void>>& held)
     if (p[0] == L"@folder")
         return Folders(p[1], {p[2]});
     if (p[0] == L"@domain")
-        return Domain(p[1] == L"<null>" ? nullptr : p[1].c_str(), p[2].c_str(), p.size() > 3 ? std::string(p[3].begin(), p[3].end()) : "");
+        return Domain(p[1] == L"<null>" ? nullptr : p[1].c_str(), p[2].c_str(), p.size() > 3 ? Narrow(p[3]) : "");
     if (p[0] == L"@raw")  // "#" keeps the registry from adding a terminator after the text
         return SetRaw(kHklm, path, p[2].c_str(), std::stoul(p[3]), (text + L"#").c_str(), DWORD(text.size() * sizeof(wchar_t)));
     std::string bytes = p[0] == L"@file" && p[2] == L"u" ? "\xFF\xFE" : "";  // UTF-16 after a byte-order mark

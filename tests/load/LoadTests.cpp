@@ -31,7 +31,6 @@ bool LongRun()
 // The scenarios and what a failing call gives, from scenarios.txt (its head
 // describes them).
 const char* const kKinds[] = {"allocation", "registry", "CoCreateInstance", "ADSI"};  // by FaultKind
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 struct Scenario {
     std::wstring name;
     CLSID clsid;
@@ -43,6 +42,7 @@ struct OnFailure {
     LONG kind;
     std::string function;
     std::wstring outcome, events;
+    std::wregex eventsPattern;  // events, compiled once
 };
 struct Tables {
     std::vector<Scenario> scenarios;
@@ -60,7 +60,7 @@ const Tables& Table()
                 t.scenarios.push_back({c[1], clsid, c[3] == L"many", c[4]});
             } else if (c[0] == L"failure" && c.size() == 6) {
                 const LONG k = LONG(std::find(std::begin(kKinds), std::end(kKinds), Narrow(c[2])) - std::begin(kKinds));
-                t.failures.push_back({c[1], k, Narrow(c[3]), cell(c[4]), cell(c[5])});
+                t.failures.push_back({c[1], k, Narrow(c[3]), cell(c[4]), cell(c[5]), std::wregex(cell(c[5]))});
             } else {
                 ADD_FAILURE() << "scenarios.txt line " << line << " is not a row";
             }
@@ -383,12 +383,12 @@ const LONG kCodes[] = {0, ERROR_ACCESS_DENIED, LONG(REGDB_E_CLASSNOTREG), LONG(0
 
 // The events of a failing step against a row's pattern: "=" those without the
 // failure, "<" some of those, else a regular expression over them all, joined by " ; ".
-bool EventsMatch(const std::wstring& pattern, const Texts& events, const Texts& clean)
+bool EventsMatch(const OnFailure& row, const Texts& events, const Texts& clean)
 {
-    if (pattern == L"<")
+    if (row.events == L"<")
         return std::all_of(events.begin(), events.end(),
                            [&](const std::wstring& e) { return std::find(clean.begin(), clean.end(), e) != clean.end(); });
-    return pattern == L"=" ? events == clean : std::regex_match(Join(events, L" ; "), std::wregex(pattern));
+    return row.events == L"=" ? events == clean : std::regex_match(Join(events, L" ; "), row.eventsPattern);
 }
 
 // Whether the step in which the failure came is one of its defined outcomes.
@@ -406,7 +406,7 @@ bool Defined(FaultKind kind, const Step& faulted, const Step& clean)
     if (found.empty())
         found = rows(L"*");
     return std::any_of(found.begin(), found.end(), [&](const OnFailure* f) {
-        return Matches(f->outcome, faulted.outcome, clean.outcome.c_str()) && EventsMatch(f->events, faulted.events, clean.events);
+        return Matches(f->outcome, faulted.outcome, clean.outcome.c_str()) && EventsMatch(*f, faulted.events, clean.events);
     });
 }
 

@@ -24,6 +24,7 @@ using Texts = std::vector<std::wstring>;
 std::wstring InstallPath(const wchar_t* fileName);  // a file of the test install folder (the module COM loads), in Windows form
 inline BStr B(const wchar_t* text) { return BStr(text ? SysAllocString(text) : nullptr); }  // null: a null BSTR
 inline BStr B(const std::wstring& text) { return BStr(SysAllocStringLen(text.data(), UINT(text.size()))); }
+inline std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }  // ASCII text
 std::wstring Str(BSTR text);  // the whole text; "<null>" for a null BSTR
 Texts Split(const std::wstring& text, const std::wstring& separator);  // every part, empty ones too
 inline Texts Split(const std::wstring& text, wchar_t separator) { return Split(text, std::wstring(1, separator)); }
