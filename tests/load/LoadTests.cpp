@@ -202,6 +202,7 @@ protected:
 // hosted: the classes are created in another apartment (see below).
 void RunThreads(const std::vector<DWORD>& apartments, int rounds, bool hosted = false)
 {
+    CoFreeUnusedLibrariesEx(0, 0);  // the module that the start of the run loaded goes
     ASSERT_EQ(nullptr, GetModuleHandleW(kModule)) << "the module is loaded already";
     HMODULE module = LoadLibraryExW(InstallPath(kModule).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);  // as COM loads it
     ASSERT_TRUE(module);
@@ -483,13 +484,3 @@ TEST_F(Load, EveryFailingCallOfTheScenarios)
 
 }  // namespace
 }  // namespace kalvora::test
-
-int main(int argc, char** argv)
-{
-    testing::InitGoogleTest(&argc, argv);
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
-        return 1;
-    int rc = RUN_ALL_TESTS();
-    CoUninitialize();
-    return rc;
-}

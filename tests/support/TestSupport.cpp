@@ -192,28 +192,23 @@ Texts TakeLines(const std::wstring& path)
     return lines;
 }
 
-void ModuleTest::ExpectEvents(Texts events, Texts* lines)
-{
-    Texts written;
-    for (const std::wstring& line : TakeLines(m_path)) {
-        Texts f = Split(line, L'\t');  // type, id, source line, file, text
-        written.push_back(f.size() == 5 ? f[0] + L" " + f[1] + L" " + f[3] + L" " + f[4] : L"<malformed> " + line);
-        if (lines)
-            lines->push_back(f.size() == 5 ? f[2] : L"");
-    }
-    for (std::wstring& e : events)
-        e = L"1 " + e.substr(0, 9) + file_ + L" " + e.substr(9);
-    EXPECT_EQ(events, written);
-}
-
-Texts ModuleTest::TakeEvents()
+Texts ModuleTest::TakeEvents(bool whole)
 {
     Texts events;
     for (const std::wstring& line : TakeLines(m_path)) {
-        Texts f = Split(line, L'\t');  // type, id, source line, file, text
-        events.push_back(f.size() == 5 ? f[1] + L" " + f[4] : L"<malformed> " + line);
+        const Texts f = Split(line, L'\t');  // type, id, source line, file, text
+        events.push_back(f.size() != 5 ? L"<malformed> " + line
+                         : whole       ? f[0] + L" " + f[1] + L" " + f[3] + L" " + f[4]
+                                       : f[1] + L" " + f[4]);
     }
     return events;
+}
+
+void ModuleTest::ExpectEvents(Texts events)
+{
+    for (std::wstring& e : events)
+        e = L"1 " + e.substr(0, 9) + file_ + L" " + e.substr(9);
+    EXPECT_EQ(events, TakeEvents(true));
 }
 
 // ---- registry -----------------------------------------------------------------------

@@ -126,10 +126,10 @@ protected:
     void TearDown() override { ExpectEvents({}); }
     // The events since the last check, each as "id text" (escapes kept, \0
     // for no text), all of type 1 and from the source file `file_`. The
-    // source line is no contract; `lines`, when given, receives each event's.
-    void ExpectEvents(Texts events, Texts* lines = nullptr);
-    // The events since the last check, each as "id text".
-    Texts TakeEvents();
+    // source line is no contract and is not compared.
+    void ExpectEvents(Texts events);
+    // The events since the last check, each as "id text" (whole: "type id file text").
+    Texts TakeEvents(bool whole = false);
 
     LeakCheck leaks_;
     std::wstring file_;
