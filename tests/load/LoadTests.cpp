@@ -83,17 +83,7 @@ void ResetStore()
     SetString(HKEY_LOCAL_MACHINE, kShares + L"\\G", L"s1", L"\\\\srv\\s1");
 }
 
-// The doubles' network, domain and directory, and the import file: they do not change.
-std::wstring g_import;
-void PrepareWorld()
-{
-    WipeStore();
-    Reachable(L"PC1");
-    Folders(L"PC1", {L"C$/winnt", L"C$/Documents and Settings/u.CORP"});
-    Domain(L"corp.example.com", L"CORP", "load/directory.txt");
-    g_import = TempFile(L"load-import.csv", "heading\n1,2,3,4,5,ann,7,PC8,\n1,2,3,4,5,ben,7,PC9,\n");
-    ResetStore();
-}
+std::wstring g_import;  // the import file
 
 // One of the texts separated by "|": "*" is any outcome, "#" any number,
 // "=" the outcome `clean`.
@@ -185,9 +175,15 @@ SIZE_T Committed()
 
 class Load : public ModuleTest {
 protected:
+    // The doubles' network, domain and directory, and the import file: they do not change.
     Load()
     {
-        PrepareWorld();
+        WipeStore();
+        Reachable(L"PC1");
+        Folders(L"PC1", {L"C$/winnt", L"C$/Documents and Settings/u.CORP"});
+        Domain(L"corp.example.com", L"CORP", "load/directory.txt");
+        g_import = TempFile(L"load-import.csv", "heading\n1,2,3,4,5,ann,7,PC8,\n1,2,3,4,5,ben,7,PC9,\n");
+        ResetStore();
         leaks_.IgnoreHandles();  // each part counts them after what the platform makes once
     }
     void TearDown() override {}  // events are each test's own business

@@ -176,17 +176,13 @@ std::wstring TempFile(const std::wstring& name, const std::string& bytes)
 
 Texts TakeLines(const std::wstring& path)
 {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    std::string data(1 << 20, '\0');
-    DWORD got = 0;
-    if (h != INVALID_HANDLE_VALUE) {
-        ReadFile(h, &data[0], DWORD(data.size()), &got, nullptr);
-        CloseHandle(h);
-        DeleteFileW(path.c_str());
-    }
-    std::wstring text(got, L'\0');
-    text.resize(MultiByteToWideChar(CP_UTF8, 0, data.data(), int(got), &text[0], int(got)));
+    std::string data;
+    if (std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"rb"), &fclose); file)  // sharing read and write
+        for (char block[4096]; size_t got = fread(block, 1, sizeof block, file.get());)
+            data.append(block, got);
+    DeleteFileW(path.c_str());
+    std::wstring text(data.size(), L'\0');
+    text.resize(MultiByteToWideChar(CP_UTF8, 0, data.data(), int(data.size()), &text[0], int(text.size())));
     Texts lines = Split(text, L'\n');
     lines.pop_back();  // after the last line feed
     return lines;

@@ -1,6 +1,8 @@
 // The user object: its string properties, null against empty, pointer checks.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "support/FaultHook.h"
 #include "support/TestSupport.h"
 
@@ -65,38 +67,36 @@ TEST_F(User, EachProfileFolderResolvesEvenWhenAnotherRunsOutOfMemory)
     const auto failCall = Export<FailCallFn>(module, "KalvoraTestFailCall");
     const auto calls = Export<CallsFn>(module, "KalvoraTestCalls");
     ASSERT_TRUE(failCall && calls);
-    const wchar_t* const folders[] = {L"MyDesktop", L"MyDocuments", L"MyFavorites"};
-    // Runs the resolution with the n-th allocation failing (0: none); whether
-    // it came to that allocation, and which folders it left as they were.
-    auto resolve = [&](LONG n, std::vector<int>& unresolved) {
+    // Resolves with the n-th allocation failing: for MyDesktop, MyDocuments and
+    // MyFavorites, whether it left the folder as it was ("1") or not; after
+    // "last " when the resolution made fewer allocations.
+    auto resolve = [&](LONG n) {
         ComPtr<IKalvoraUser> user = Create<IKalvoraUser>(CLSID_KalvoraUser);
         for (const wchar_t* put : {L"Name=u", L"Computer=PC1", L"MyDesktop=old", L"MyDocuments=old", L"MyFavorites=old"})
             EXPECT_EQ(L"", Call(user.Get(), put));
         failCall(kFaultAlloc, n, 0);
         EXPECT_EQ(S_OK, user->PopulateMyComputer()) << "allocation " << n;
-        const bool reached = n > 0 && calls(kFaultAlloc, nullptr) >= n;
+        std::wstring left = calls(kFaultAlloc, nullptr) >= n ? L"" : L"last ";
         failCall(kFaultAlloc, 0, 0);
-        for (int i = 0; i < 3; ++i)
-            if (Call(user.Get(), folders[i]) == L"old")
-                unresolved.push_back(i);
-        return reached;
+        for (const wchar_t* folder : {L"MyDesktop", L"MyDocuments", L"MyFavorites"})
+            left += Call(user.Get(), folder) == L"old" ? L'1' : L'0';
+        return left;
     };
     // What the platform makes once (the providers loaded, a first exception)
     // is made before the handles are counted.
     leaks_.IgnoreHandles();
-    std::vector<int> unresolved;
-    resolve(1, unresolved);
+    resolve(1);
     const size_t handles = ProcessHandles();
-    bool leftAlone[3] = {};
-    LONG n = 1;
-    for (; unresolved.clear(), resolve(n, unresolved); ++n) {
-        EXPECT_TRUE(unresolved.size() <= 1 || unresolved.size() == 3) << "allocation " << n << " failing left "
-                                                                       << unresolved.size() << " folders unresolved";
-        if (unresolved.size() == 1)
-            leftAlone[unresolved[0]] = true;
-    }
-    EXPECT_TRUE(unresolved.empty()) << "without a failure every folder resolves";
-    EXPECT_TRUE(leftAlone[0] && leftAlone[1] && leftAlone[2]) << "each folder was once the only one left, in " << n << " runs";
+    std::set<std::wstring> seen;
+    std::wstring left;
+    for (LONG n = 1; (left = resolve(n)).size() == 3; ++n)
+        seen.insert(left);
+    EXPECT_EQ(L"last 000", left) << "without a failure every folder resolves";
+    // A failure leaves no folder (one passed over), all three (before the
+    // first), or one; and each folder is once the only one left.
+    seen.erase(L"000");
+    seen.erase(L"111");
+    EXPECT_EQ((std::set<std::wstring>{L"001", L"010", L"100"}), seen);
     EXPECT_EQ(handles, ProcessHandles()) << "handles leaked";
 }
 
