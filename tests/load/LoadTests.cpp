@@ -22,11 +22,10 @@ namespace {
 const wchar_t kModule[] = L"KalvoraAdminUser.dll";
 const CLSID* const kClasses[] = {&CLSID_KalvoraUser, &CLSID_EnumKalvoraUser, &CLSID_KalvoraShares};
 
-bool LongRun()
-{
+const bool kLongRun = [] {
     wchar_t v[4] = {};
     return GetEnvironmentVariableW(L"KALVORA_LOAD_LONG", v, 4) && v[0] == L'1';
-}
+}();
 
 // The scenarios and what a failing call gives, from scenarios.txt (its head
 // describes them).
@@ -269,15 +268,15 @@ void RunThreads(const std::vector<DWORD>& apartments, int rounds, bool hosted = 
         // that it marshals: one for each creation that it hosted, the
         // module's only locks now. They are given back here, so that what
         // the module holds of its own is counted at the end.
-        LONG created[3] = {1, 1, 1};  // the function tables' work creates one of each
-        LONG objectsHeld = LONG(n);       // and each thread's own proxy of each class object
-        for (const Scenario& s : Table().scenarios)
-            for (int c = 0; c < 3; ++c)
+        // Per class: a creation for each round of each thread's scenarios of
+        // it and its function-table work, and each thread's own proxy.
+        LONG created[3] = {}, objects = -1, locks = -1, hostedCount = 0;
+        for (int c = 0; c < 3; ++c) {
+            for (const Scenario& s : Table().scenarios)
                 created[c] += s.manyThreads && IsEqualCLSID(s.clsid, *kClasses[c]);
-        LONG objects = -1, locks = -1, hostedCount = 0;
+            hostedCount += created[c] = (created[c] + 1) * LONG(n) * rounds + LONG(n);
+        }
         Export<HRESULT(STDAPICALLTYPE*)(LONG*, LONG*)>(module, "KalvoraTestCounters")(&objects, &locks);
-        for (LONG& c : created)
-            hostedCount += c = c * LONG(n) * rounds + objectsHeld;
         EXPECT_EQ(0, objects);
         ASSERT_EQ(hostedCount, locks) << "the locks left are not the host's references to the class objects";
         for (int c = 0; c < 3; ++c) {
@@ -292,7 +291,7 @@ void RunThreads(const std::vector<DWORD>& apartments, int rounds, bool hosted = 
 
 TEST_F(Load, ThreadsOnNeutralFromTheMultithreadedApartment)
 {
-    RunThreads(std::vector<DWORD>(8, COINIT_MULTITHREADED), LongRun() ? 200 : 3, true);
+    RunThreads(std::vector<DWORD>(8, COINIT_MULTITHREADED), kLongRun ? 200 : 3, true);
 }
 
 TEST_F(Load, ThreadsOfBothApartmentKindsOnBoth)
@@ -305,7 +304,7 @@ TEST_F(Load, ThreadsOfBothApartmentKindsOnBoth)
     std::vector<DWORD> apartments;
     for (int t = 0; t < 16; ++t)
         apartments.push_back(t % 2 ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
-    RunThreads(apartments, LongRun() ? 200 : 5);
+    RunThreads(apartments, kLongRun ? 200 : 5);
 }
 
 // ---- unload cycles and soak ------------------------------------------------------------
@@ -333,7 +332,7 @@ void RunRounds(const std::function<bool(int, long)>& more)
 // the module goes, and the process keeps neither handles nor memory of it.
 TEST_F(Load, UnloadCycles)
 {
-    const int rounds = LongRun() ? 2000 : 200, warmUp = 10;
+    const int rounds = kLongRun ? 2000 : 200, warmUp = 10;
     std::pair<size_t, SIZE_T> start;
     RunRounds([&](int r, long) {
         CoFreeUnusedLibrariesEx(0, 0);
@@ -354,7 +353,7 @@ TEST_F(Load, UnloadCycles)
 // 10,000 calls stay flat after the first sample.
 TEST_F(Load, Soak)
 {
-    const long target = LongRun() ? 200000 : 20000, every = 10000;
+    const long target = kLongRun ? 200000 : 20000, every = 10000;
     std::vector<std::pair<size_t, SIZE_T>> samples;
     long calls = 0;
     const ULONGLONG began = GetTickCount64();
