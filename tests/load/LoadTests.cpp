@@ -267,9 +267,9 @@ void RunThreads(const std::vector<DWORD>& apartments, int rounds, bool hosted = 
         // apartment, and its host keeps the reference to the class object
         // that it marshals: one for each creation that it hosted, the
         // module's only locks now. They are given back here, so that what
-        // the module holds of its own is counted at the end.
-        // Per class: a creation for each round of each thread's scenarios of
-        // it and its function-table work, and each thread's own proxy.
+        // the module holds of its own is counted at the end. Per class: one
+        // creation per round for each thread's scenarios of the class and for
+        // its function-table work, and each thread's own proxy.
         LONG created[3] = {}, objects = -1, locks = -1, hostedCount = 0;
         for (int c = 0; c < 3; ++c) {
             for (const Scenario& s : Table().scenarios)
