@@ -101,12 +101,13 @@ struct Step {
     std::string failed;  // the platform function made to fail during the step
 };
 
-// Runs a scenario on a new object of its class: "create", then each step.
+// Runs a scenario on a new object of its class: "create", then each step,
+// through IDispatch or (table) through the function table.
 // events: takes the events reported since it was last called (none: not taken);
 // kind: the kind of call whose failure is watched for (-1: none).
 // states: receives the store's lines after each step (none: not read).
-std::vector<Step> RunScenario(const Scenario& s, const std::wstring& tag, const std::function<Texts()>& events = {}, LONG kind = -1,
-                              Texts* states = nullptr)
+std::vector<Step> RunScenario(const Scenario& s, const std::wstring& tag, bool table = false, const std::function<Texts()>& events = {},
+                              LONG kind = -1, Texts* states = nullptr)
 {
     const auto calls = kind < 0 ? nullptr : Export<CallsFn>(GetModuleHandleW(kModule), "KalvoraTestCalls");
     bool fired = false;
@@ -130,7 +131,7 @@ std::vector<Step> RunScenario(const Scenario& s, const std::wstring& tag, const 
         const size_t at = step.find(L" => ");
         const std::wstring call = step.substr(0, at), expected = at == std::wstring::npos ? L"" : step.substr(at + 4);
         if (object)
-            record({call, expected, Call(object.Get(), call), {}, {}});
+            record({call, expected, (table ? CallTable : Call)(object.Get(), call), {}, {}});
     }
     return steps;
 }
@@ -143,26 +144,6 @@ Texts Mismatches(const std::vector<Step>& steps, const std::wstring& scenario)
         if (!Matches(s.expected, s.outcome))
             wrong.push_back(scenario + L": " + s.call + L" => " + s.outcome + L" (expected " + s.expected + L")");
     return wrong;
-}
-
-// The same kind of work through the function tables: a user's name, the
-// users listed, a share written, listed and removed in a group of the tag's own.
-std::wstring ThroughTables(const std::wstring& tag)
-{
-    auto user = Create<IKalvoraUser>(CLSID_KalvoraUser);
-    auto users = Create<IEnumKalvoraUser>(CLSID_EnumKalvoraUser);
-    auto shares = Create<IKalvoraShares>(CLSID_KalvoraShares);
-    if (!user || !users || !shares)
-        return L"an object could not be created";
-    BStr name;
-    LONG count = -1, error = -1, shareCount = -1;
-    const BStr group = B(L"T" + tag), share = B(L"n"), path = B(L"\\\\s\\x"), empty = B(L"");
-    HRESULT hr[] = {user->put_Name(B(tag).Get()), user->get_Name(name.Put()), users->GetCount(&count),
-                    shares->PutShare(group.Get(), share.Get(), path.Get(), empty.Get(), empty.Get(), empty.Get(), &error),
-                    shares->GetShareCount(group.Get(), &shareCount), shares->RemoveShare(group.Get(), share.Get())};
-    if (std::any_of(std::begin(hr), std::end(hr), [](HRESULT h) { return h != S_OK; }))
-        return L"a call failed";
-    return Str(name.Get()) + L" " + std::to_wstring(count) + L" " + std::to_wstring(error) + L" " + std::to_wstring(shareCount);
 }
 
 SIZE_T Committed()
@@ -193,7 +174,7 @@ protected:
 
 // Threads of the given apartment kinds start together on a freshly loaded
 // module: each asks for the three class objects, then runs the scenarios
-// made for many threads, and the same work through the function tables.
+// made for many threads, through IDispatch and through the function tables.
 // hosted: the classes are created in another apartment (see below).
 void RunThreads(const std::vector<DWORD>& apartments, int rounds, bool hosted = false)
 {
@@ -225,14 +206,11 @@ void RunThreads(const std::vector<DWORD>& apartments, int rounds, bool hosted = 
             for (int c = 0; hosted && c < 3; ++c)
                 CoGetClassObject(*kClasses[c], CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &held[c]);
             const std::wstring tag = std::to_wstring(t);
-            for (int r = 0; r < rounds; ++r) {
+            for (int r = 0; r < rounds; ++r)
                 for (const Scenario& s : Table().scenarios)
-                    if (s.manyThreads)
-                        for (std::wstring& w : Mismatches(RunScenario(s, tag), s.name))
-                            wrong[t].push_back(std::move(w));
-                if (std::wstring got = ThroughTables(tag); got != tag + L" 2 0 1")
-                    wrong[t].push_back(L"function tables: " + got);
-            }
+                    for (bool table : {false, true})
+                        for (std::wstring& w : s.manyThreads ? Mismatches(RunScenario(s, tag, table), s.name) : Texts{})
+                            wrong[t].push_back((table ? L"function table: " : L"") + std::move(w));
             for (ComPtr<IClassFactory>& f : held)
                 f.Reset();
             CoUninitialize();
@@ -267,14 +245,14 @@ void RunThreads(const std::vector<DWORD>& apartments, int rounds, bool hosted = 
         // apartment, and its host keeps the reference to the class object
         // that it marshals: one for each creation that it hosted, the
         // module's only locks now. They are given back here, so that what
-        // the module holds of its own is counted at the end. Per class: one
-        // creation per round for each thread's scenarios of the class and for
-        // its function-table work, and each thread's own proxy.
+        // the module holds of its own is counted at the end. Per class: two
+        // creations per round for each thread's scenarios of the class (one
+        // for each path), and each thread's own proxy.
         LONG created[3] = {}, objects = -1, locks = -1, hostedCount = 0;
         for (int c = 0; c < 3; ++c) {
             for (const Scenario& s : Table().scenarios)
                 created[c] += s.manyThreads && IsEqualCLSID(s.clsid, *kClasses[c]);
-            hostedCount += created[c] = (created[c] + 1) * LONG(n) * rounds + LONG(n);
+            hostedCount += created[c] = 2 * created[c] * LONG(n) * rounds + LONG(n);
         }
         Export<HRESULT(STDAPICALLTYPE*)(LONG*, LONG*)>(module, "KalvoraTestCounters")(&objects, &locks);
         EXPECT_EQ(0, objects);
@@ -415,7 +393,7 @@ TEST_F(Load, EveryFailingCallOfTheScenarios)
 {
     for (const Scenario& s : Table().scenarios) {  // the module loaded, and all it loads once
         ResetStore();
-        RunScenario(s, L"0", Events());
+        RunScenario(s, L"0", false, Events());
     }
     HMODULE module = GetModuleHandleW(kModule);
     ASSERT_TRUE(module);
@@ -427,7 +405,7 @@ TEST_F(Load, EveryFailingCallOfTheScenarios)
             ResetStore();
             Texts held = Store();  // what the store may hold: its lines at the start and after each clean step
             failCall(kind, 0, 0);
-            const std::vector<Step> clean = RunScenario(s, L"0", Events(), -1, &held);
+            const std::vector<Step> clean = RunScenario(s, L"0", false, Events(), -1, &held);
             std::sort(held.begin(), held.end());
             const LONG reached = calls(kind, nullptr);
             for (const std::wstring& w : Mismatches(clean, s.name))
@@ -435,7 +413,7 @@ TEST_F(Load, EveryFailingCallOfTheScenarios)
             auto runFailing = [&](LONG n) {
                 ResetStore();
                 failCall(kind, n, kCodes[kind]);
-                std::vector<Step> run = RunScenario(s, L"0", Events(), kind);
+                std::vector<Step> run = RunScenario(s, L"0", false, Events(), kind);
                 failCall(kind, 0, 0);
                 return run;
             };

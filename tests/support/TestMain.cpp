@@ -15,8 +15,10 @@ int main(int argc, char** argv)
         kalvora::test::KeyExists(root, L"Software");
     kalvora::test::ComPtr<IUnknown> none;
     CoCreateInstance(GUID_NULL, nullptr, CLSCTX_ALL, IID_IUnknown, &none);
-    for (const CLSID* clsid : {&CLSID_KalvoraUser, &CLSID_EnumKalvoraUser, &CLSID_KalvoraShares})
+    for (const CLSID* clsid : {&CLSID_KalvoraUser, &CLSID_EnumKalvoraUser, &CLSID_KalvoraShares}) {
         kalvora::test::Call(kalvora::test::Create<IDispatch>(*clsid).Get(), L"Reset");
+        kalvora::test::CallTable(kalvora::test::Create<IDispatch>(*clsid).Get(), L"Reset");
+    }
     // The network and the domain's system information, as the profile probe asks them.
     auto user = kalvora::test::Create<IDispatch>(CLSID_KalvoraUser);
     kalvora::test::Call(user.Get(), L"Computer=warm-up");

@@ -56,7 +56,7 @@ namespace {
 
 // An argument as a script makes it: text (<null>: a null string) or a typed
 // value: #null, #empty, #true, #i4 (7), #r8 (1.5), #arr (a and b), #nothing
-// (no object) or #obj (the called object).
+// (no object) or #obj (the called object); #nullptr is a null pointer.
 void SetArg(VARIANT& v, const std::wstring& text, IDispatch* self)
 {
     VariantInit(&v);
@@ -68,6 +68,8 @@ void SetArg(VARIANT& v, const std::wstring& text, IDispatch* self)
         v.vt = VT_I4, v.lVal = 7;
     } else if (text == L"#r8") {
         v.vt = VT_R8, v.dblVal = 1.5;
+    } else if (text == L"#nullptr") {
+        v.vt = VT_BYREF, v.byref = nullptr;
     } else if (text == L"#nothing" || text == L"#obj") {
         v.vt = VT_DISPATCH;
         if ((v.pdispVal = text == L"#obj" ? self : nullptr))
@@ -81,6 +83,55 @@ void SetArg(VARIANT& v, const std::wstring& text, IDispatch* self)
         }
     } else if (text != L"#empty") {
         v.vt = VT_BSTR, v.bstrVal = text == L"<null>" ? nullptr : B(text).Detach();
+    }
+}
+
+// A call as Call and CallTable take it: the member, whether it is a put
+// (whose value is the one argument), and the arguments in their order, with
+// the variables that references point at.
+struct Parsed {
+    Parsed(const std::wstring& call, IDispatch* self)
+        : parts(Split(call, L'|')), put(parts[0].find(L'=') != std::wstring::npos), args(parts.size() - !put), refs(args.size())
+    {
+        const size_t eq = parts[0].find(L'=');
+        if (put) {
+            parts.push_back(parts[0].substr(eq + 1));
+            parts[0].resize(eq);
+        }
+        for (size_t i = 1; i < parts.size(); ++i) {
+            VARIANT &arg = args[i - 1], &ref = refs[i - 1];
+            if (parts[i] == L"&#object") {  // an object's out parameter
+                ref.vt = VT_DISPATCH, ref.pdispVal = nullptr;
+                arg.vt = VT_BYREF | VT_DISPATCH, arg.ppdispVal = &ref.pdispVal;
+            } else if (parts[i][0] != L'&') {
+                SetArg(arg, parts[i], self);
+            } else {
+                SetArg(ref, parts[i].substr(1), self);
+                arg.vt = VT_BYREF | VT_VARIANT, arg.pvarVal = &ref;
+            }
+        }
+    }
+    Texts parts;
+    bool put;
+    std::vector<Variant> args, refs;
+};
+
+// A result as Call shows it.
+std::wstring Shown(HRESULT hr, const VARIANT& result)
+{
+    if (hr != S_OK)
+        return Outcome(hr);
+    switch (result.vt) {
+    case VT_EMPTY:
+        return L"";
+    case VT_BSTR:
+        return Str(result.bstrVal);
+    case VT_I4:
+        return std::to_wstring(result.lVal);
+    case VT_DISPATCH:
+        return result.pdispVal ? L"{" + Call(result.pdispVal, L"Name") + L"}" : L"{}";
+    default:
+        return L"<vt " + std::to_wstring(result.vt) + L">";
     }
 }
 
@@ -98,53 +149,88 @@ std::wstring Call(IUnknown* object, const std::wstring& call)
     ComPtr<IDispatch> disp;
     if (!object || FAILED(object->QueryInterface(IID_IDispatch, &disp)))
         return L"!no IDispatch";
-    Texts parts = Split(call, L'|');
-    const size_t eq = parts[0].find(L'=');
-    if (eq != std::wstring::npos) {  // a put: the value is the one argument
-        parts.push_back(parts[0].substr(eq + 1));
-        parts[0].resize(eq);
-    }
-    LPOLESTR name = &parts[0][0];
+    Parsed c(call, disp.Get());
+    LPOLESTR name = &c.parts[0][0];
     DISPID id = 0, named = DISPID_PROPERTYPUT;
-    HRESULT hr = disp->GetIDsOfNames(IID_NULL, &name, 1, 0, &id);
-    std::vector<VARIANT> args(parts.size() - 1), refs(args.size());  // in reverse order
-    for (size_t i = 1; i < parts.size(); ++i) {
-        const size_t k = args.size() - i;
-        if (parts[i] == L"&#object") {  // an object's out parameter
-            refs[k].vt = VT_DISPATCH, refs[k].pdispVal = nullptr;
-            args[k].vt = VT_BYREF | VT_DISPATCH, args[k].ppdispVal = &refs[k].pdispVal;
-        } else if (parts[i][0] != L'&') {
-            SetArg(args[k], parts[i], disp.Get());
-        } else {
-            SetArg(refs[k], parts[i].substr(1), disp.Get());
-            args[k].vt = VT_BYREF | VT_VARIANT, args[k].pvarVal = &refs[k];
-        }
-    }
-    DISPPARAMS params{args.data(), eq != std::wstring::npos ? &named : nullptr, UINT(args.size()), eq != std::wstring::npos};
-    VARIANT result;
-    VariantInit(&result);
+    std::vector<VARIANT> reversed(c.args.rbegin(), c.args.rend());  // as DISPPARAMS holds them; `c` owns them
+    DISPPARAMS params{reversed.data(), c.put ? &named : nullptr, UINT(reversed.size()), c.put};
+    Variant result;
     EXCEPINFO excep{};
+    HRESULT hr = disp->GetIDsOfNames(IID_NULL, &name, 1, 0, &id);
     if (SUCCEEDED(hr))
-        hr = disp->Invoke(id, IID_NULL, 0, params.cNamedArgs ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                          &params, &result, &excep, nullptr);
-    for (VARIANT& v : args)
-        VariantClear(&v);
-    for (VARIANT& v : refs)
-        VariantClear(&v);
+        hr = disp->Invoke(id, IID_NULL, 0, c.put ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params,
+                          &result, &excep, nullptr);
     for (BSTR text : {excep.bstrSource, excep.bstrDescription, excep.bstrHelpFile})
         SysFreeString(text);
-    hr = hr == DISP_E_EXCEPTION ? excep.scode : hr;
-    std::wstring out = Outcome(hr);
-    if (hr == S_OK && result.vt == VT_BSTR)
-        out = Str(result.bstrVal);
-    else if (hr == S_OK && result.vt == VT_I4)
-        out = std::to_wstring(result.lVal);
-    else if (hr == S_OK && result.vt == VT_DISPATCH)
-        out = result.pdispVal ? L"{" + Call(result.pdispVal, L"Name") + L"}" : L"{}";
-    else if (hr == S_OK && result.vt != VT_EMPTY)
-        out = L"<vt " + std::to_wstring(result.vt) + L">";
-    VariantClear(&result);
-    return out;
+    return Shown(hr == DISP_E_EXCEPTION ? excep.scode : hr, result);
+}
+
+std::wstring CallTable(IUnknown* object, const std::wstring& call)
+{
+    // The object's interface, and its type information from the registered
+    // library (a proxy's own IDispatch has neither its slots nor its type).
+    ComPtr<IDispatch> disp;
+    ComPtr<IUnknown> itf;
+    ComPtr<ITypeLib> lib;
+    ComPtr<ITypeInfo> dispatch, info;  // the dual interface's dispatch part, and its interface part
+    ComPtr<ITypeInfo2> info2;
+    HREFTYPE ref = 0;
+    const IID* iid = nullptr;
+    for (const IID* i : {&IID_IKalvoraUser, &IID_IEnumKalvoraUser, &IID_IKalvoraShares})
+        if (!iid && object && SUCCEEDED(object->QueryInterface(*i, &itf)))
+            iid = i;
+    if (!iid || FAILED(itf.As(&disp)) || FAILED(LoadRegTypeLib(LIBID_KALVORAADMINUSERLib, 1, 0, 0, &lib)) ||
+        FAILED(lib->GetTypeInfoOfGuid(*iid, &dispatch)) || FAILED(dispatch->GetRefTypeOfImplType(-1, &ref)) ||
+        FAILED(dispatch->GetRefTypeInfo(ref, &info)) || FAILED(info.As(&info2)))
+        return L"!no type information";
+    Parsed c(call, disp.Get());
+    LPOLESTR name = &c.parts[0][0];
+    MEMBERID id = 0;
+    UINT index = 0;
+    FUNCDESC* fd = nullptr;
+    if (FAILED(info->GetIDsOfNames(&name, 1, &id)) ||
+        (FAILED(info2->GetFuncIndexOfMemId(id, c.put ? INVOKE_PROPERTYPUT : INVOKE_PROPERTYGET, &index)) &&
+         FAILED(info2->GetFuncIndexOfMemId(id, INVOKE_FUNC, &index))) ||
+        FAILED(info->GetFuncDesc(index, &fd)))
+        return L"!no such member";
+    // Each parameter from the argument in its place: as it is where it has
+    // the parameter's type, is a VARIANT or is #nullptr, else converted; an
+    // out parameter (and New's pointer to a pointer) points at `out`, which
+    // holds a marker until the call writes it.
+    const LONGLONG marker = 0x5A5A5A5A;
+    LONGLONG start = 0;
+    std::vector<Variant> values(fd->cParams);
+    std::vector<VARIANTARG*> pointers;
+    std::vector<VARTYPE> types;
+    Variant none, out, result;
+    bool retval = false;
+    HRESULT hr = S_OK;
+    for (SHORT p = 0; p < fd->cParams && SUCCEEDED(hr); ++p) {
+        const ELEMDESC& e = fd->lprgelemdescParam[p];
+        VARIANT &given = size_t(p) < c.args.size() ? c.args[p] : none, &value = values[p];
+        const VARTYPE type = e.tdesc.vt == VT_PTR ? VARTYPE(VT_DISPATCH) : e.tdesc.vt;  // an interface given as IDispatch
+        if (e.tdesc.vt == VT_VARIANT || given.vt == type || given.vt == VT_BYREF) {
+            pointers.push_back(&given);  // as it is: a null string stays null
+        } else if (e.tdesc.vt == VT_PTR && ((e.paramdesc.wParamFlags & PARAMFLAG_FOUT) || e.tdesc.lptdesc->vt == VT_PTR)) {
+            out.vt = e.tdesc.lptdesc->vt == VT_PTR ? VARTYPE(VT_DISPATCH) : e.tdesc.lptdesc->vt;
+            out.llVal = start = e.paramdesc.wParamFlags & PARAMFLAG_FOUT ? marker : 0;  // New's is an in pointer, which a proxy sends
+            value.vt = VT_BYREF | out.vt, value.byref = &out.llVal;
+            retval = e.paramdesc.wParamFlags & PARAMFLAG_FRETVAL;
+            pointers.push_back(&value);
+        } else {
+            hr = VariantChangeType(&value, &given, 0, type);
+            pointers.push_back(&value);
+        }
+        types.push_back(e.tdesc.vt == VT_VARIANT ? VARTYPE(VT_VARIANT) : pointers.back()->vt);
+    }
+    if (SUCCEEDED(hr) &&
+        SUCCEEDED(hr = DispCallFunc(itf.Get(), fd->oVft, fd->callconv, VT_ERROR, fd->cParams, types.data(), pointers.data(), &result)))
+        hr = result.scode;
+    info->ReleaseFuncDesc(fd);
+    const bool changed = out.vt != VT_EMPTY && out.llVal != start;
+    if (!changed)
+        out.vt = VT_EMPTY;  // nothing to free
+    return hr == S_OK ? (retval ? Shown(hr, out) : L"") : Outcome(hr) + (changed ? L" (out changed)" : L"");
 }
 
 // ---- events -------------------------------------------------------------------------

@@ -55,6 +55,13 @@ ComPtr<T> Create(REFCLSID clsid)
 // none, "<null>" for a null string, "{Name}" for an object), or the failure
 // ("!E_FAIL", "!0x80070103").
 std::wstring Call(IUnknown* object, const std::wstring& call);
+// Calls a member through the object's function table, as a C++ client does:
+// the interface's type information gives the slot and the parameters. The
+// arguments are those of Call, each converted to its parameter's type;
+// #nullptr passes a null pointer. The outcome is the out parameter's value as
+// Call shows it, or the HRESULT when it is not S_OK (a success code too),
+// with " (out changed)" when the call wrote the out parameter all the same.
+std::wstring CallTable(IUnknown* object, const std::wstring& call);
 // An HRESULT as Call shows it: "" for S_OK, else "!E_FAIL", "!E_INVALIDARG" or "!0x8007000E".
 std::wstring Outcome(HRESULT hr);
 
