@@ -168,10 +168,15 @@ std::wstring Call(IUnknown* object, const std::wstring& call)
 std::wstring CallTable(IUnknown* object, const std::wstring& call)
 {
     // The object's interface, and its type information from the registered
-    // library (a proxy's own IDispatch has neither its slots nor its type).
+    // library, loaded once (a proxy's own IDispatch has neither its slots nor
+    // its type).
+    static const ComPtr<ITypeLib> lib = [] {
+        ComPtr<ITypeLib> loaded;
+        LoadRegTypeLib(LIBID_KALVORAADMINUSERLib, 1, 0, 0, &loaded);
+        return loaded;
+    }();
     ComPtr<IDispatch> disp;
     ComPtr<IUnknown> itf;
-    ComPtr<ITypeLib> lib;
     ComPtr<ITypeInfo> dispatch, info;  // the dual interface's dispatch part, and its interface part
     ComPtr<ITypeInfo2> info2;
     HREFTYPE ref = 0;
@@ -179,8 +184,7 @@ std::wstring CallTable(IUnknown* object, const std::wstring& call)
     for (const IID* i : {&IID_IKalvoraUser, &IID_IEnumKalvoraUser, &IID_IKalvoraShares})
         if (!iid && object && SUCCEEDED(object->QueryInterface(*i, &itf)))
             iid = i;
-    if (!iid || FAILED(itf.As(&disp)) || FAILED(LoadRegTypeLib(LIBID_KALVORAADMINUSERLib, 1, 0, 0, &lib)) ||
-        FAILED(lib->GetTypeInfoOfGuid(*iid, &dispatch)) || FAILED(dispatch->GetRefTypeOfImplType(-1, &ref)) ||
+    if (!iid || !lib || FAILED(itf.As(&disp)) || FAILED(lib->GetTypeInfoOfGuid(*iid, &dispatch)) || FAILED(dispatch->GetRefTypeOfImplType(-1, &ref)) ||
         FAILED(dispatch->GetRefTypeInfo(ref, &info)) || FAILED(info.As(&info2)))
         return L"!no type information";
     Parsed c(call, disp.Get());
@@ -193,10 +197,10 @@ std::wstring CallTable(IUnknown* object, const std::wstring& call)
          FAILED(info2->GetFuncIndexOfMemId(id, INVOKE_FUNC, &index))) ||
         FAILED(info->GetFuncDesc(index, &fd)))
         return L"!no such member";
-    // Each parameter from the argument in its place: as it is where it has
-    // the parameter's type, is a VARIANT or is #nullptr, else converted; an
-    // out parameter (and New's pointer to a pointer) points at `out`, which
-    // holds a marker until the call writes it.
+    // Each parameter from the argument in its place: as it is where it is a
+    // VARIANT or #nullptr; an out parameter (and New's pointer to a pointer)
+    // points at `out`, which holds a marker until the call writes it; an in
+    // parameter takes the argument as it is where it has its type, else converted.
     const LONGLONG marker = 0x5A5A5A5A;
     LONGLONG start = 0;
     std::vector<Variant> values(fd->cParams);
@@ -209,9 +213,10 @@ std::wstring CallTable(IUnknown* object, const std::wstring& call)
         const ELEMDESC& e = fd->lprgelemdescParam[p];
         VARIANT &given = size_t(p) < c.args.size() ? c.args[p] : none, &value = values[p];
         const VARTYPE type = e.tdesc.vt == VT_PTR ? VARTYPE(VT_DISPATCH) : e.tdesc.vt;  // an interface given as IDispatch
-        if (e.tdesc.vt == VT_VARIANT || given.vt == type || given.vt == VT_BYREF) {
+        const bool isOut = e.tdesc.vt == VT_PTR && ((e.paramdesc.wParamFlags & PARAMFLAG_FOUT) || e.tdesc.lptdesc->vt == VT_PTR);
+        if (e.tdesc.vt == VT_VARIANT || given.vt == VT_BYREF || (!isOut && given.vt == type)) {
             pointers.push_back(&given);  // as it is: a null string stays null
-        } else if (e.tdesc.vt == VT_PTR && ((e.paramdesc.wParamFlags & PARAMFLAG_FOUT) || e.tdesc.lptdesc->vt == VT_PTR)) {
+        } else if (isOut) {
             out.vt = e.tdesc.lptdesc->vt == VT_PTR ? VARTYPE(VT_DISPATCH) : e.tdesc.lptdesc->vt;
             out.llVal = start = e.paramdesc.wParamFlags & PARAMFLAG_FOUT ? marker : 0;  // New's is an in pointer, which a proxy sends
             value.vt = VT_BYREF | out.vt, value.byref = &out.llVal;
