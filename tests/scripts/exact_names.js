@@ -1,5 +1,6 @@
 // Late binding from JScript, where VBScript differs: values arrive by value,
-// and a name is looked up with the letter case the script gives it.
+// a name is looked up with the letter case the script gives it, and a failure
+// is an exception (null against empty strings, and the shares: tests/badinput).
 var failures = 0;
 function check(cond, what) {
     if (!cond) { WScript.Echo("FAIL: " + what); failures++; }
@@ -7,11 +8,8 @@ function check(cond, what) {
 var u = new ActiveXObject("KalvoraAdminUser.KalvoraUser");
 u.Computer = "PC1";
 u.IsNetwork = -1;
-u.name = "lower";  // misses the name cache; the type information resolves it
+u.name = "lower";
 check(u.Computer === "PC1" && u.IsNetwork === -1 && u.Name === "lower", "properties by value, any case");
-check(typeof u.MyRecent === "string" && u.MyRecent.length === 0, "MyRecent is an empty string");
-var store = new ActiveXObject("KalvoraAdminUser.KalvoraShares");
-check(store.PutShare("J", "n", "ts://h", "", "", "") === 0 && store.GetShareCount("J") === 1, "PutShare by value");
 try {
     u.WriteToRegistry();
     check(false, "WriteToRegistry throws");

@@ -54,9 +54,11 @@ std::vector<std::pair<int, Texts>> ReadTable(const std::string& file)
 
 namespace {
 
+ComPtr<IDispatch> g_last;  // the object that the last &#keep of Call received
+
 // An argument as a script makes it: text (<null>: a null string) or a typed
 // value: #null, #empty, #true, #i4 (7), #r8 (1.5), #arr (a and b), #nothing
-// (no object) or #obj (the called object); #nullptr is a null pointer.
+// (no object), #obj (the called object) or #last; #nullptr is a null pointer.
 void SetArg(VARIANT& v, const std::wstring& text, IDispatch* self)
 {
     VariantInit(&v);
@@ -70,10 +72,10 @@ void SetArg(VARIANT& v, const std::wstring& text, IDispatch* self)
         v.vt = VT_R8, v.dblVal = 1.5;
     } else if (text == L"#nullptr") {
         v.vt = VT_BYREF, v.byref = nullptr;
-    } else if (text == L"#nothing" || text == L"#obj") {
+    } else if (text == L"#nothing" || text == L"#obj" || text == L"#last") {
         v.vt = VT_DISPATCH;
-        if ((v.pdispVal = text == L"#obj" ? self : nullptr))
-            self->AddRef();
+        if ((v.pdispVal = text == L"#obj" ? self : text == L"#last" ? g_last.Get() : nullptr))
+            v.pdispVal->AddRef();
     } else if (text == L"#arr") {
         v.vt = VT_ARRAY | VT_VARIANT, v.parray = SafeArrayCreateVector(VT_VARIANT, 0, 2);
         for (LONG i = 0; i < 2; ++i) {
@@ -100,7 +102,7 @@ struct Parsed {
         }
         for (size_t i = 1; i < parts.size(); ++i) {
             VARIANT &arg = args[i - 1], &ref = refs[i - 1];
-            if (parts[i] == L"&#object") {  // an object's out parameter
+            if (parts[i] == L"&#object" || parts[i] == L"&#keep") {  // an object's out parameter
                 ref.vt = VT_DISPATCH, ref.pdispVal = nullptr;
                 arg.vt = VT_BYREF | VT_DISPATCH, arg.ppdispVal = &ref.pdispVal;
             } else if (parts[i][0] != L'&') {
@@ -144,8 +146,12 @@ std::wstring Outcome(HRESULT hr)
     return hr == S_OK ? L"" : hr == E_FAIL ? L"!E_FAIL" : hr == E_INVALIDARG ? L"!E_INVALIDARG" : hex;
 }
 
+void ForgetLast() { g_last.Reset(); }
+
 std::wstring Call(IUnknown* object, const std::wstring& call)
 {
+    if (call.rfind(L"#last:", 0) == 0)
+        return Call(g_last.Get(), call.substr(6));
     ComPtr<IDispatch> disp;
     if (!object || FAILED(object->QueryInterface(IID_IDispatch, &disp)))
         return L"!no IDispatch";
@@ -162,6 +168,9 @@ std::wstring Call(IUnknown* object, const std::wstring& call)
                           &result, &excep, nullptr);
     for (BSTR text : {excep.bstrSource, excep.bstrDescription, excep.bstrHelpFile})
         SysFreeString(text);
+    for (size_t i = 1; i < c.parts.size(); ++i)
+        if (c.parts[i] == L"&#keep")
+            g_last = c.refs[i - 1].pdispVal;
     return Shown(hr == DISP_E_EXCEPTION ? excep.scode : hr, result);
 }
 
@@ -240,17 +249,11 @@ std::wstring CallTable(IUnknown* object, const std::wstring& call)
 
 // ---- events -------------------------------------------------------------------------
 
-ModuleTest::ModuleTest()
-{
-    wchar_t dir[MAX_PATH], file[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    GetTempFileNameW(dir, L"kev", 0, file);
-    DeleteFileW(file);
-    SetEnvironmentVariableW(L"KALVORA_EVENT_LOG", (m_path = file).c_str());
-}
+ModuleTest::ModuleTest() { SetEnvironmentVariableW(L"KALVORA_EVENT_LOG", (m_path = TempFile(L"events.log", "")).c_str()); }
 
 ModuleTest::~ModuleTest()
 {
+    ForgetLast();
     SetEnvironmentVariableW(L"KALVORA_EVENT_LOG", nullptr);
     DeleteFileW(m_path.c_str());
 }

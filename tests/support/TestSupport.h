@@ -51,10 +51,12 @@ ComPtr<T> Create(REFCLSID clsid)
 // makes it: #null, #empty, #true, #i4 (7), #r8 (1.5), #arr (a and b),
 // #nothing (no object), #obj (the called object); "&" in front passes a
 // reference to it, as a script passes a variable; &#object is an object's out
-// parameter (released after the call). The outcome as text: the value ("" for
-// none, "<null>" for a null string, "{Name}" for an object), or the failure
-// ("!E_FAIL", "!0x80070103").
+// parameter, released after the call, and &#keep one that #last passes
+// again and "#last:call" calls, until ForgetLast (at a ModuleTest's end).
+// The outcome as text: the value ("" for none, "<null>" for a null string,
+// "{Name}" for an object), or the failure ("!E_FAIL", "!0x80070103").
 std::wstring Call(IUnknown* object, const std::wstring& call);
+void ForgetLast();
 // Calls a member through the object's function table, as a C++ client does:
 // the interface's type information gives the slot and the parameters. The
 // arguments are those of Call, each converted to its parameter's type;
