@@ -1,6 +1,6 @@
-// The module: class objects, creation, QueryInterface, the
-// unload answer, and names resolved several at once. (That the module imports no run time of the compiler shows
-// in every suite: the test prefixes hold none.)
+// The module: class objects, creation, QueryInterface, the unload answer,
+// and names resolved several at once. (That the module imports no run time
+// of the compiler shows in every suite: the test prefixes hold none.)
 #include <gtest/gtest.h>
 
 #include "support/TestSupport.h"
