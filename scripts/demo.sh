@@ -11,32 +11,50 @@
 set -eu
 . "$(dirname "$0")/env.sh"
 
-"$KALVORA_ROOT/scripts/setup.sh"
+# It builds only what it runs: the DLLs of one bitness and the stand-ins
+# (the target kalvora_demo_install of that bitness's tree), each stage in one
+# line with the time it took. The test command builds the rest in the same
+# trees.
+kalvora_stage "installing what is missing (scripts/setup.sh)" "$KALVORA_ROOT/scripts/setup.sh"
 kalvora_select_bitnesses
 case " $KALVORA_BITNESSES " in
 *" 32 "*) bits=32 ;;
 *) bits=64 ;;
 esac
-kalvora_build
-echo
 echo "==> The demo runs the $bits-bit DLL (host: $KALVORA_BITNESS_NOTE)"
-kalvora_boot_prefix "$bits" "$BUILD_DIR/demo-prefix"
-sh "$KALVORA_ROOT/tests/doubles/install.sh" "$bits" "$(kalvora_build_dir "$bits")" tests/demo-install ||
-    kalvora_fail "could not install the network and directory stand-ins in $WINEPREFIX"
+kalvora_stage "configuring the build in $BUILD_DIR" kalvora_configure
+demo_build() {
+    if [ "$bits" = 64 ]; then
+        cmake --build "$BUILD_DIR" --target kalvora_x64-configure
+    fi
+    cmake --build "$(kalvora_build_dir "$bits")" --target kalvora_demo_install -j "$(nproc)"
+}
+kalvora_stage "building the $bits-bit DLLs and the stand-ins" demo_build
+kalvora_stage "booting a $bits-bit Wine prefix" kalvora_boot_prefix "$bits" "$BUILD_DIR/demo-prefix"
+kalvora_use_wine "$bits"
+export WINEPREFIX="$BUILD_DIR/demo-prefix"
+kalvora_stage "registering the module and the stand-ins" \
+    sh "$KALVORA_ROOT/tests/doubles/install.sh" "$bits" "$(kalvora_build_dir "$bits")" tests/demo-install
 
-# Sample data; the module's data and the stand-ins' settings live in the
-# 32-bit registry view.
-reg32() { "$WINELOADER" reg "$@" /reg:32 /f >/dev/null 2>&1 || kalvora_fail "reg $* failed in $WINEPREFIX"; }
-"$WINELOADER" reg import "$(kalvora_winpath "$KALVORA_ROOT/examples/sample-users.reg")" /reg:32 >/dev/null 2>&1 ||
-    kalvora_fail "could not import the sample users into $WINEPREFIX"
-reg32 add 'HKLM\Software\KalvoraTest\Network\Reachable' /v PC1 /d ""
-reg32 add 'HKLM\Software\KalvoraTest\ADSystemInfo' /v DomainShortName /d CORP
-reg32 add 'HKLM\Software\KalvoraTest\ADSystemInfo' /v DomainDNSName /d corp.example.com
-reg32 add 'HKLM\Software\KalvoraTest\Directory' /v Fixture /d "$(kalvora_winpath "$KALVORA_ROOT/tests/doubles/demo-directory.txt")"
-for dir in "C\$/windows" "C\$/Documents and Settings/ckent.CORP" "C\$/Documents and Settings/llane"; do
-    mkdir -p "$WINEPREFIX/dosdevices/unc/PC1/$dir"
-done
-"$WINESERVER" -w
+# Sample data, in one import: the users and the stand-ins' settings, all in
+# the 32-bit registry view, where the module and the stand-ins read them.
+sample_data() {
+    fixture=$(kalvora_winpath "$KALVORA_ROOT/tests/doubles/demo-directory.txt" | sed 's/\\/\\\\/g')
+    {
+        cat "$KALVORA_ROOT/examples/sample-users.reg"
+        printf '\n[HKEY_LOCAL_MACHINE\\Software\\KalvoraTest\\Network\\Reachable]\n"PC1"=""\n'
+        printf '\n[HKEY_LOCAL_MACHINE\\Software\\KalvoraTest\\ADSystemInfo]\n'
+        printf '"DomainShortName"="CORP"\n"DomainDNSName"="corp.example.com"\n'
+        printf '\n[HKEY_LOCAL_MACHINE\\Software\\KalvoraTest\\Directory]\n"Fixture"="%s"\n' "$fixture"
+    } >"$WINEPREFIX/drive_c/demo-data.reg"
+    "$WINELOADER" reg import 'C:\demo-data.reg' /reg:32 ||
+        kalvora_fail "could not import the sample data into $WINEPREFIX"
+    for dir in "C\$/windows" "C\$/Documents and Settings/ckent.CORP" "C\$/Documents and Settings/llane"; do
+        mkdir -p "$WINEPREFIX/dosdevices/unc/PC1/$dir"
+    done
+    "$WINESERVER" -w
+}
+kalvora_stage "sample users, a network computer and a domain directory" sample_data
 
 run() {
     echo

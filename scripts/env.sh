@@ -10,15 +10,42 @@ kalvora_fail() {
     exit 1
 }
 
-# Builds both bitnesses: the 32-bit tree in $BUILD_DIR, the 64-bit one in
-# $BUILD_DIR/x64.
-kalvora_build() {
+# Configures the build tree (the 32-bit one, which holds the 64-bit one).
+kalvora_configure() {
     cmake -S "$KALVORA_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$BUILD_DIR.configure.log" 2>&1 ||
         { cat "$BUILD_DIR.configure.log" >&2
           kalvora_fail "configuring the build failed (log above)" "run scripts/setup.sh, then try again"; }
     rm -f "$BUILD_DIR.configure.log"
+}
+
+# Builds both bitnesses: the 32-bit tree in $BUILD_DIR, the 64-bit one in
+# $BUILD_DIR/x64.
+kalvora_build() {
+    kalvora_configure
     cmake --build "$BUILD_DIR" -j "$(nproc)" ||
         kalvora_fail "the build failed (output above)"
+}
+
+# Runs one stage of an entry point quietly: prints its title, runs the
+# command with its output in a log, and ends the line with the time the
+# stage took. When the command fails, prints the log and stops.
+#   kalvora_stage TITLE COMMAND [ARGS...]
+kalvora_stage() {
+    title="$1"
+    shift
+    printf '==> %s ... ' "$title"
+    stage_log="$BUILD_DIR.stage.log"
+    mkdir -p "$(dirname "$stage_log")"
+    stage_start=$(date +%s.%N)
+    if ("$@") >"$stage_log" 2>&1; then
+        echo "$stage_start $(date +%s.%N)" | awk '{ printf "%.1f s\n", $2 - $1 }'
+        rm -f "$stage_log"
+    else
+        echo "failed"
+        cat "$stage_log" >&2
+        rm -f "$stage_log"
+        exit 1
+    fi
 }
 
 # The direct probe: does this host execute 32-bit x86 code? It runs the

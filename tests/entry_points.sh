@@ -26,6 +26,7 @@ expect() {  # expect WHAT STATUS WANTED_STATUS PATTERN
 "$root/scripts/demo.sh" >"$log" 2>&1
 expect "demo without 32-bit support" $? 0 "runs the 64-bit DLL (host: 64-bit (32-bit skipped: this host does not execute 32-bit x86 code))"
 expect "demo lists the sample users" 0 0 "Name:           asmith"
+expect "demo times its build" 0 0 "^==> building the 64-bit DLLs and the stand-ins ... [0-9.]* s$"
 
 "$root/scripts/test.sh" -R 'module_unit_tests|package_x64' -V >"$log" 2>&1
 expect "test command without 32-bit support" $? 0 "^Tested 64-bit (32-bit skipped: this host does not execute 32-bit x86 code): all passed"
