@@ -10,7 +10,8 @@
 // library's version, an interface) gets the row that makes the installer do
 // the same on uninstall.
 //
-//   registry_entries [--win32-beside-win64] BITS FILE_ID DIR_PROPERTY IDL RGS...
+//   registry_entries [--remove-on-install COMPONENT] [--win32-beside-win64]
+//                    BITS FILE_ID DIR_PROPERTY IDL RGS...
 //
 // writes the WiX to stdout. Of the classes' root only some keys have a copy
 // of their own in each registry view (CLSID, Interface); the others, the
@@ -20,7 +21,21 @@
 // library's key, and the 64-bit part writes the shared keys, as registering
 // the 32-bit DLL and then the 64-bit one leaves them.
 //
+// With --remove-on-install, it writes instead the rows of the installer's
+// RemoveRegistry table (tab separated, no header) that delete each ForceRemove
+// key with its subtree when COMPONENT is installed, before the installer
+// writes the key again, as registering does; wixl has no element for that
+// table.
+//
+// A text that starts with '#' is written as it is: wixl writes a string value
+// "#x" as "##x" in the Registry table, which the installer reads as the string
+// "#x". An empty text gives a row without a value, which Wine's installer
+// writes as an empty REG_SZ, as registering does. A byte outside ASCII in a
+// script is refused: the module converts the script with the code page of the
+// machine that registers it (CP_ACP), which a package cannot know.
+//
 // Built natively by scripts/package.sh.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -52,7 +67,7 @@ std::string ReadFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The scripts and the definition are plain ASCII; bytes widen one to one.
+// The definition is plain ASCII; bytes widen one to one.
 std::wstring Widen(const std::string& s)
 {
     std::wstring out;
@@ -94,9 +109,14 @@ std::string Attr(const std::wstring& text)
 
 class Writer {
 public:
+    // With a component, only the rows that delete ForceRemove keys on install.
+    explicit Writer(std::string removalComponent = std::string()) : m_component(std::move(removalComponent)) {}
+    bool Removals() const { return !m_component.empty(); }
     // A string value; an empty name is the key's default value.
     void Value(const std::wstring& key, const std::wstring& name, const std::wstring& value)
     {
+        if (Removals())
+            return;
         m_out << "  <RegistryValue Root=\"HKCR\" Key=\"" << Attr(key) << "\"";
         if (!name.empty())
             m_out << " Name=\"" << Attr(name) << "\"";
@@ -105,19 +125,41 @@ public:
     // A key that is created on install and deleted with its subtree on uninstall.
     void OwnedKey(const std::wstring& key)
     {
+        if (Removals())
+            return;
         m_out << "  <RegistryValue Root=\"HKCR\" Key=\"" << Attr(key) << "\" Name=\"*\"/>\n";
+    }
+    // A key deleted with its subtree when the component is installed ("-").
+    void RemovedOnInstall(const std::wstring& key)
+    {
+        if (!Removals())
+            return;
+        std::string field;
+        for (wchar_t c : key) {
+            if (c < 0x20 || c >= 0x7F)
+                Fail("a key name that the RemoveRegistry table cannot hold");
+            field += c == L'[' ? "[\\[]" : c == L']' ? "[\\]]" : std::string(1, static_cast<char>(c));
+        }
+        m_out << "Remove" << m_component << "_" << ++m_removals << "\t0\t" << field << "\t-\t" << m_component << "\n";
     }
     std::string Text() const { return m_out.str(); }
 
 private:
     std::ostringstream m_out;
+    std::string m_component;
+    int m_removals = 0;
 };
 
 // ---- registrar scripts -------------------------------------------------------------
 
-void WriteKey(Writer& w, const std::wstring& parent, const rgs::Key& key)
+void WriteKey(Writer& w, const std::wstring& parent, const rgs::Key& key, bool removed = false)
 {
     const std::wstring path = parent.empty() ? key.name : parent + L"\\" + key.name;
+    // Deleting the outermost ForceRemove key deletes those below it too.
+    if (key.rule == rgs::KeyRule::ForceRemove && !removed) {
+        w.RemovedOnInstall(path);
+        removed = true;
+    }
     if (key.hasDefault)
         w.Value(path, L"", key.defaultValue.text);
     for (const auto& value : key.values)
@@ -126,7 +168,7 @@ void WriteKey(Writer& w, const std::wstring& parent, const rgs::Key& key)
     if (key.rule == rgs::KeyRule::ForceRemove || (empty && key.rule == rgs::KeyRule::Normal))
         w.OwnedKey(path);
     for (const auto& sub : key.subkeys)
-        WriteKey(w, path, sub);
+        WriteKey(w, path, sub, removed);
 }
 
 // Whether a key of the classes' root has a copy in each registry view.
@@ -140,8 +182,19 @@ bool HasViews(const std::wstring& name)
 
 void WriteScript(Writer& w, const std::string& file, bool viewKeysOnly)
 {
+    const std::string bytes = ReadFile(file);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (static_cast<unsigned char>(bytes[i]) >= 0x80) {
+            char where[64];
+            std::snprintf(where, sizeof where, "line %zu: byte 0x%02X",
+                          static_cast<size_t>(std::count(bytes.begin(), bytes.begin() + i, '\n') + 1),
+                          static_cast<unsigned>(static_cast<unsigned char>(bytes[i])));
+            Fail(file + ": " + where + " is not ASCII; the module reads its scripts in the code page of the "
+                 "machine that registers it, which a package cannot know: write the text in ASCII");
+        }
+    }
     std::wstring text;
-    if (!rgs::SubstituteModule(Widen(ReadFile(file)), std::wstring(1, kModuleMark), text))
+    if (!rgs::SubstituteModule(Widen(bytes), std::wstring(1, kModuleMark), text))
         Fail(file + ": a variable other than %MODULE%");
     rgs::Script script;
     if (!rgs::Parse(text, script))
@@ -394,6 +447,14 @@ void WriteTypeLibrary(Writer& w, const std::string& file, int bits, bool pathOnl
 
 int main(int argc, char** argv)
 {
+    std::string removalComponent;
+    if (argc > 2 && std::string(argv[1]) == "--remove-on-install") {
+        removalComponent = argv[2];
+        if (removalComponent.empty())
+            Fail("--remove-on-install needs a component");
+        argc -= 2;
+        argv += 2;
+    }
     bool pathOnly = false;
     if (argc > 1 && std::string(argv[1]) == "--win32-beside-win64") {
         pathOnly = true;
@@ -402,15 +463,20 @@ int main(int argc, char** argv)
     }
     if (argc < 6 || (std::string(argv[1]) != "32" && std::string(argv[1]) != "64") ||
         (pathOnly && std::string(argv[1]) != "32"))
-        Fail("usage: registry_entries [--win32-beside-win64] 32|64 FILE_ID DIR_PROPERTY IDL RGS...");
+        Fail("usage: registry_entries [--remove-on-install COMPONENT] [--win32-beside-win64] "
+             "32|64 FILE_ID DIR_PROPERTY IDL RGS...");
     const int bits = std::atoi(argv[1]);
     g_moduleRef = std::string("[#") + argv[2] + "]";
     g_folderRef = std::string("[") + argv[3] + "]";
 
-    Writer w;
+    Writer w(removalComponent);
     for (int i = 5; i < argc; ++i)
         WriteScript(w, argv[i], pathOnly);
     WriteTypeLibrary(w, argv[4], bits, pathOnly);
+    if (w.Removals()) {
+        std::fputs(w.Text().c_str(), stdout);
+        return 0;
+    }
 
     std::printf("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
                 "<!-- The COM registration of the %d-bit module, written by scripts/package.sh\n"

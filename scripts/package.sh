@@ -81,6 +81,14 @@ mkdir -p "$stage/x64" "$stage/x86"
 "$gen" 64 KalvoraAdminUser64 INSTALLDIR64 "$idl" $rgs >"$stage/x64/registry-64.wxi"
 "$gen" --win32-beside-win64 32 KalvoraAdminUser32 INSTALLDIR32 "$idl" $rgs >"$stage/x64/registry-32.wxi"
 "$gen" 32 KalvoraAdminUser32 INSTALLDIR32 "$idl" $rgs >"$stage/x86/registry-32.wxi"
+# The rows that delete each ForceRemove key with its subtree on install,
+# before it is written again (RemoveRegistry: wixl cannot write that table).
+idt='RemoveRegistry\tRoot\tKey\tName\tComponent_\ns72\ti2\tl255\tL255\ts72\nRemoveRegistry\tRemoveRegistry\n'
+{ printf "$idt"; "$gen" --remove-on-install Module64 64 KalvoraAdminUser64 INSTALLDIR64 "$idl" $rgs &&
+    "$gen" --remove-on-install Module32 --win32-beside-win64 32 KalvoraAdminUser32 INSTALLDIR32 "$idl" $rgs; } \
+    >"$stage/x64/RemoveRegistry.idt" || kalvora_fail "could not write the RemoveRegistry table (x64)"
+{ printf "$idt"; "$gen" --remove-on-install Module32 32 KalvoraAdminUser32 INSTALLDIR32 "$idl" $rgs; } \
+    >"$stage/x86/RemoveRegistry.idt" || kalvora_fail "could not write the RemoveRegistry table (x86)"
 
 # The examples: one component in their own folder, beside the DLLs of the
 # package's own bitness.
@@ -105,6 +113,8 @@ for arch in x64 x86; do
     (cd "$stage" && wixl -a "$arch" -D Version="$version" -D Stage=. -I "$stage/$arch" -I "$stage" -I "$KALVORA_ROOT/package" \
         -o "$out/$name-$arch.msi" "$KALVORA_ROOT/package/KalvoraAdminUser-$arch.wxs") >"$stage/wixl.log" 2>&1 ||
         { cat "$stage/wixl.log" >&2; kalvora_fail "wixl could not build $name-$arch.msi (log above)"; }
+    msibuild "$out/$name-$arch.msi" -i "$stage/$arch/RemoveRegistry.idt" ||
+        kalvora_fail "could not add the RemoveRegistry table to $name-$arch.msi"
 done
 
 # The archives, each with one top folder of its own name.

@@ -3,7 +3,8 @@
 # in copies of the freshly booted prefix of its bitness, and checks:
 #   - its COM keys (classes, ProgIDs, type library, interfaces) in each
 #     registry view and its event source are those that regsvr32 writes for
-#     the same DLLs at the same place in another copy, nothing missing or extra;
+#     the same DLLs at the same place in another copy, nothing missing or extra,
+#     both over stale LocalServer32 and TreatAs keys under each class key;
 #   - an installed example runs with the cscript of each bitness;
 #   - the installed OSUtilities.dll renders both events with their insertion
 #     strings;
@@ -119,10 +120,24 @@ msiexec() {  # msiexec ARGS...: timed, in the current prefix
 new_prefix fresh
 snapshot >"$work/fresh.txt"
 
+# Stale LocalServer32 and TreatAs keys under each class key, in the views
+# named: registering deletes a class key with its subtree before writing it.
+stale() {
+    for clsid in $(sed -n 's/.*ForceRemove \({[-0-9A-F]*}\).*/\1/p' "$root"/module/*.rgs); do
+        printf '\n[HKEY_CLASSES_ROOT\\CLSID\\%s\\%s]\n@="stale"\n' "$clsid" LocalServer32 "$clsid" TreatAs
+    done | sed '1s/^$/REGEDIT4/' >"$WINEPREFIX/drive_c/stale.reg"
+    for view in "$@"; do
+        run "$bits" reg import 'C:\stale.reg' /reg:$view >/dev/null 2>&1 || fail "seeding stale keys ($view-bit view)"
+    done
+}
+views=$bits
+[ -n "$dir32" ] && views="32 64"
+
 # ---- the reference: regsvr32 of the packaged DLLs where the package puts them ----
 mkdir -p "$work/files"
 msiextract -C "$work/files" "$package" >/dev/null || { fail "msiextract $package"; exit 1; }
 new_prefix reference
+if $runs32; then stale $views; else stale $bits; fi
 place() {  # place BITS FOLDER: the package's DLLs of that bitness, in that folder
     mkdir -p "$WINEPREFIX/drive_c/$2"
     find "$work/files" -name KalvoraAdminUser.dll | while IFS= read -r src; do
@@ -185,10 +200,11 @@ store=""
 run "$bits" reg add "HKLM\\Software$store\\Vantrope\\ORVE\\TAV\\Users\\kept_user" /v Computer /d PC1 /f >/dev/null &&
     run "$bits" reg add "HKLM\\Software$store\\Kalvora\\Ostrel\\2.0\\shares\\Staff" /v "kept share" /d "x" /f >/dev/null ||
     fail "seeding a user and a share"
+stale $views
 snapshot >"$work/seeded.txt"
 msiexec /i "$(kalvora_winpath "$package")" /qn || fail "msiexec /i $arch package: exit code $?"
 snapshot >"$work/installed-all.txt"
-written "$work/seeded.txt" "$work/installed-all.txt" | registration /dev/stdin >"$work/installed.txt"
+written "$work/fresh.txt" "$work/installed-all.txt" | registration /dev/stdin >"$work/installed.txt"
 same "$arch package: the registration in each view is that of regsvr32" "$work/expected.txt" "$work/installed.txt"
 for f in "$dir/KalvoraAdminUser.dll" "$dir/OSUtilities.dll" "$dir/Examples/list_users.vbs" \
     ${dir32:+"$dir32/KalvoraAdminUser.dll" "$dir32/OSUtilities.dll"}; do
@@ -262,6 +278,12 @@ else
     cat "$work/old.log"
     fail "could not build the 0.1.0.0 packages"
 fi
+
+# The generator refuses a registrar script that it cannot package as the module registers it.
+printf 'HKCR\n{\n\tX = s '\''caf\351'\''\n}\n' >"$work/latin1.rgs"
+out=$("$main/package/registry_entries" 64 F D "$root/idl/KalvoraAdminUser.idl" "$work/latin1.rgs" 2>&1)
+[ $? -ne 0 ] && printf '%s\n' "$out" | grep -q 'latin1.rgs: line 3: byte 0xE9 is not ASCII' &&
+    ok "a registrar script with a byte outside ASCII is refused" || fail "a script with a byte outside ASCII: $out"
 
 [ "$failures" -eq 0 ] && echo "PACKAGE TESTS PASSED ($arch)"
 exit "$failures"
