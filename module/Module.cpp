@@ -360,8 +360,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         return TRUE;
     case DLL_PROCESS_DETACH:
         g_app.ExitInstance();
-        if (!reserved)  // FreeLibrary, not the end of the process
-            kalvora::ReleaseStaticRuntime();
+        kalvora::ReleaseStaticRuntimeAtUnload(reserved);
         return TRUE;
     default:
         return TRUE;

@@ -145,8 +145,8 @@ extern "C" void __cdecl VReportEvent(VEventType type, unsigned long eventId, int
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID reserved)
 {
-    if (reason == DLL_PROCESS_DETACH && !reserved)  // FreeLibrary, not the end of the process
-        kalvora::ReleaseStaticRuntime();
+    if (reason == DLL_PROCESS_DETACH)
+        kalvora::ReleaseStaticRuntimeAtUnload(reserved);
     return TRUE;
 }
 
