@@ -59,7 +59,7 @@ HRESULT LoadModuleTypeLib(ITypeLib** lib, wchar_t* path, DWORD size)
 {
     DWORD len = GetModuleFileNameW(g_module.Instance(), path, size);
     if (len == 0)
-        return Win32ToHResult(static_cast<LONG>(GetLastError()));
+        return LastErrorHResult();
     if (len >= size)
         return Win32ToHResult(ERROR_INSUFFICIENT_BUFFER);
     HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, lib);
