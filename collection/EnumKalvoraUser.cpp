@@ -576,8 +576,9 @@ STDMETHODIMP CEnumKalvoraUser::CheckComputer(BSTR bsName, BSTR bsCompName, LONG*
                 if (!user)
                     continue;
                 // Out of memory for the name's copy ends the check, whoever's
-                // user it is, as in FindUser; any other failure of a client's
-                // own user reads as a null name, which is the empty string.
+                // user it is, as in FindUser. Otherwise the name read counts
+                // whatever its result (a client's own user may fail it), and a
+                // null name is the empty string.
                 BStr name;
                 if (user->get_Name(name.Put()) == E_OUTOFMEMORY)
                     throw std::bad_alloc();
