@@ -223,8 +223,10 @@ std::ptrdiff_t CEnumKalvoraUser::FindUser(BSTR name) const
         if (!user)
             continue;
         BStr userName;
+        // Out of memory for the name's copy, whoever's user it is (the module
+        // cannot tell a client's from its own): the callers answer E_OUTOFMEMORY.
         if (user->get_Name(userName.Put()) == E_OUTOFMEMORY)
-            throw std::bad_alloc();  // the name could not be copied: the callers answer E_OUTOFMEMORY
+            throw std::bad_alloc();
         if (!userName.IsNull() && BStr::Equal(name, userName.Get()))
             return static_cast<std::ptrdiff_t>(i);
     }
@@ -573,10 +575,13 @@ STDMETHODIMP CEnumKalvoraUser::CheckComputer(BSTR bsName, BSTR bsCompName, LONG*
                 IKalvoraUser* user = m_users.At(i);
                 if (!user)
                     continue;
-                // The name read counts whatever its result: a client's own user
-                // may fail it, and a null name is the empty string.
+                // Out of memory for the name's copy ends the check, whoever's
+                // user it is, as in FindUser. Otherwise the name read counts
+                // whatever its result (a client's own user may fail it), and a
+                // null name is the empty string.
                 BStr name;
-                user->get_Name(name.Put());
+                if (user->get_Name(name.Put()) == E_OUTOFMEMORY)
+                    throw std::bad_alloc();
                 if (!BStr::SameText(name.Get(), bsName))
                     continue;
                 answer = -2;  // every matching entry reports once

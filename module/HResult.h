@@ -14,4 +14,12 @@ inline HRESULT Win32ToHResult(LONG error) noexcept
     return static_cast<HRESULT>(0x80070000UL | (static_cast<ULONG>(error) & 0xFFFFUL));
 }
 
+// The last error of a call that failed, as an HRESULT. A call may fail
+// without setting one (LockResource does): 0 then gives E_FAIL, never S_OK.
+inline HRESULT LastErrorHResult() noexcept
+{
+    const DWORD error = GetLastError();
+    return error == ERROR_SUCCESS ? E_FAIL : Win32ToHResult(static_cast<LONG>(error));
+}
+
 }  // namespace kalvora

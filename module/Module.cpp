@@ -59,7 +59,7 @@ HRESULT LoadModuleTypeLib(ITypeLib** lib, wchar_t* path, DWORD size)
 {
     DWORD len = GetModuleFileNameW(g_module.Instance(), path, size);
     if (len == 0)
-        return Win32ToHResult(static_cast<LONG>(GetLastError()));
+        return LastErrorHResult();
     if (len >= size)
         return Win32ToHResult(ERROR_INSUFFICIENT_BUFFER);
     HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, lib);
@@ -360,8 +360,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         return TRUE;
     case DLL_PROCESS_DETACH:
         g_app.ExitInstance();
-        if (!reserved)  // FreeLibrary, not the end of the process
-            kalvora::ReleaseStaticRuntime();
+        kalvora::ReleaseStaticRuntimeAtUnload(reserved);
         return TRUE;
     default:
         return TRUE;

@@ -124,13 +124,13 @@ HRESULT RunRegistryResource(HINSTANCE module, UINT id, RegistrarMode mode) noexc
         DWORD size = SizeofResource(module, res);
         const char* bytes = data ? static_cast<const char*>(LockResource(data)) : nullptr;
         if (!bytes)
-            return Win32ToHResult(static_cast<LONG>(GetLastError()));
+            return LastErrorHResult();
 
         std::wstring text;
         if (size > 0) {
             int wide = MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(size), nullptr, 0);
             if (wide <= 0)
-                return Win32ToHResult(static_cast<LONG>(GetLastError()));
+                return LastErrorHResult();
             text.resize(static_cast<size_t>(wide));
             MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(size), &text[0], wide);
         }
@@ -138,7 +138,7 @@ HRESULT RunRegistryResource(HINSTANCE module, UINT id, RegistrarMode mode) noexc
         wchar_t path[MAX_PATH];
         DWORD len = GetModuleFileNameW(module, path, MAX_PATH);
         if (len == 0)
-            return Win32ToHResult(static_cast<LONG>(GetLastError()));
+            return LastErrorHResult();
         if (len >= MAX_PATH)
             return Win32ToHResult(ERROR_INSUFFICIENT_BUFFER);
 

@@ -1,20 +1,18 @@
 // StaticRuntime.h: releasing, when a DLL is unloaded, what the C++ run time
-// linked into it keeps for the life of the DLL.
+// linked into it keeps for the life of the DLL (module/StaticRuntime.cpp,
+// linked into each DLL).
 #pragma once
 
-namespace __gnu_cxx {
-void __freeres() noexcept;
-}
+#include <windows.h>
 
 namespace kalvora {
 
-// Frees the run time's emergency exception-allocation pool (tens of KB
-// allocated by a static constructor, otherwise never freed). Only for an
-// unload by FreeLibrary, as the last step of DLL_PROCESS_DETACH: nothing in
-// the DLL may throw after it.
-inline void ReleaseStaticRuntime() noexcept
-{
-    __gnu_cxx::__freeres();
-}
+// For DllMain at DLL_PROCESS_DETACH, with its `reserved` argument. When
+// FreeLibrary unloads the DLL (reserved null, not the end of the process),
+// the run time's emergency exception pool and every thread's emulated
+// thread-local storage are freed after DllMain returns, as the C run time's
+// very last exit step: after the static destructors and the unwind tables'
+// deregistration.
+void ReleaseStaticRuntimeAtUnload(LPVOID reserved) noexcept;
 
 }  // namespace kalvora

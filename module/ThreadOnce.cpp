@@ -20,6 +20,9 @@ constexpr LONG kNotRun = 0;
 constexpr LONG kRunning = 1;
 constexpr LONG kDone = 2;
 
+// Rounds of waiting that yield before the waiting sleeps.
+constexpr int kYields = 16;
+
 static_assert(sizeof(pthread_once_t) == sizeof(LONG), "a once flag is one LONG");
 
 }  // namespace
@@ -29,13 +32,19 @@ extern "C" int __wrap_pthread_once(pthread_once_t* once, void (*init)(void))
     if (!once || !init)
         return EINVAL;
     auto* state = reinterpret_cast<volatile LONG*>(once);
-    for (;;) {
+    for (int round = 0;; ++round) {
         const LONG seen = InterlockedCompareExchange(state, kRunning, kNotRun);
         if (seen == kDone)
             return 0;
         if (seen == kNotRun)
             break;
-        SwitchToThread();  // another thread runs init: wait for it
+        // Another thread runs init: yield a few times, then sleep, since
+        // SwitchToThread returns at once when no other thread is ready and
+        // the wait would spin a whole core.
+        if (round < kYields)
+            SwitchToThread();
+        else
+            Sleep(1);
     }
     try {
         init();

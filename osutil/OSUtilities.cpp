@@ -37,10 +37,10 @@ HRESULT OwnPath(wchar_t* path, DWORD size)
     HMODULE self = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             reinterpret_cast<LPCWSTR>(&OwnPath), &self))
-        return kalvora::Win32ToHResult(static_cast<LONG>(GetLastError()));
+        return kalvora::LastErrorHResult();
     DWORD len = GetModuleFileNameW(self, path, size);
     if (len == 0)
-        return kalvora::Win32ToHResult(static_cast<LONG>(GetLastError()));
+        return kalvora::LastErrorHResult();
     if (len >= size)
         return kalvora::Win32ToHResult(ERROR_INSUFFICIENT_BUFFER);
     return S_OK;
@@ -145,8 +145,8 @@ extern "C" void __cdecl VReportEvent(VEventType type, unsigned long eventId, int
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID reserved)
 {
-    if (reason == DLL_PROCESS_DETACH && !reserved)  // FreeLibrary, not the end of the process
-        kalvora::ReleaseStaticRuntime();
+    if (reason == DLL_PROCESS_DETACH)
+        kalvora::ReleaseStaticRuntimeAtUnload(reserved);
     return TRUE;
 }
 

@@ -70,7 +70,7 @@ ProfileLayout CKalvoraUser::ProbeSystemDrive(const std::wstring& uncComputer)
                                                                                       : LayoutWindowsProfiles;
         }
     }
-    m_systemDriveLetter = BStr::Empty();
+    m_systemDriveLetter.Reset(Copy(L"", 0));
     return LayoutNone;
 }
 

@@ -292,13 +292,22 @@ void RunRounds(const std::function<bool(int, long)>& more)
     }
 }
 
-// Each round uses every class, releases it and frees the unused libraries:
-// the module goes, and the process keeps neither handles nor memory of it.
+// Each round uses every class, meets an out of memory inside the module (a
+// C++ exception on this thread), releases it all and frees the unused
+// libraries: the module goes, and the process keeps neither handles nor memory of it.
 TEST_F(Load, UnloadCycles)
 {
     const int rounds = kLongRun ? 2000 : 200, warmUp = 10;
     std::pair<size_t, SIZE_T> start;
     RunRounds([&](int r, long) {
+        ComPtr<IUnknown> users;
+        CoCreateInstance(CLSID_EnumKalvoraUser, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &users);
+        const char* failed = nullptr;
+        Export<FailCallFn>(GetModuleHandleW(kModule), "KalvoraTestFailCall")(kFaultAlloc, 1, 0);
+        EXPECT_EQ(L"0", Call(users.Get(), L"ImportFile|" + g_import));  // its buffer is not allocated
+        Export<CallsFn>(GetModuleHandleW(kModule), "KalvoraTestCalls")(kFaultAlloc, &failed);
+        EXPECT_STREQ("operator new", failed);
+        users.Reset();
         CoFreeUnusedLibrariesEx(0, 0);
         EXPECT_EQ(nullptr, GetModuleHandleW(kModule)) << "still loaded after round " << r;
         if (r + 1 == warmUp)

@@ -9,7 +9,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 {
     if (reason == DLL_PROCESS_ATTACH)
         DisableThreadLibraryCalls(instance);
-    else if (reason == DLL_PROCESS_DETACH && !reserved)
-        kalvora::ReleaseStaticRuntime();
+    else if (reason == DLL_PROCESS_DETACH)
+        kalvora::ReleaseStaticRuntimeAtUnload(reserved);
     return TRUE;
 }
