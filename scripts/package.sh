@@ -10,26 +10,59 @@
 # registration is written from the registrar scripts and the interface
 # definition (package/registry_entries.cpp) into the WiX of package/.
 #
-#   scripts/package.sh [--no-build] [--version V] [--out DIR]
+#   scripts/package.sh [--no-build] [--version V] [--out DIR] [--test-sign]
 #
 # --no-build packages the trees as they are built; --version gives the
 # packages another version (the tests build an earlier one for the upgrade).
+#
+# Signing (osslsigncode, SHA-256 Authenticode): every DLL before it goes into
+# the packages, and every package. The certificate comes from the environment:
+#   KALVORA_SIGN_PKCS12         a PKCS#12 file with the key and certificate
+#   KALVORA_SIGN_PASSWORD_FILE  the file that holds its password (or the
+#                               token's PIN)
+#   KALVORA_SIGN_PKCS11_MODULE  instead of a PKCS#12 file, a key on a token:
+#   KALVORA_SIGN_KEY            the token's PKCS#11 module, the key's pkcs11:
+#   KALVORA_SIGN_CERTS          URI and the certificate chain (PEM)
+#   KALVORA_SIGN_TIMESTAMP_URL  an RFC 3161 server to timestamp signatures
+#   KALVORA_SIGN_URL            the URL that the signatures name
+# --test-sign signs with a throwaway root and code-signing certificate made
+# with openssl in <build>/test-sign (kept for later runs). With nothing set,
+# the packages are unsigned.
+#
+# Two builds of one commit give the same bytes: the dates and the packages'
+# codes come from the version and the commit's time (SOURCE_DATE_EPOCH when
+# set), and without a timestamp server so does the signing time.
 set -eu
 . "$(dirname "$0")/env.sh"
 
 build=true
 version=""
+test_sign=false
 out="$KALVORA_ROOT/dist"
 while [ $# -gt 0 ]; do
     case "$1" in
     --no-build) build=false; shift ;;
     --version) version="$2"; shift 2 ;;
     --out) out="$2"; shift 2 ;;
-    *) kalvora_fail "unknown argument '$1'" "usage: scripts/package.sh [--no-build] [--version V] [--out DIR]" ;;
+    --test-sign) test_sign=true; shift ;;
+    *) kalvora_fail "unknown argument '$1'" "usage: scripts/package.sh [--no-build] [--version V] [--out DIR] [--test-sign]" ;;
     esac
 done
 
 "$KALVORA_ROOT/scripts/setup.sh" package
+# The release's time: the commit's, unless SOURCE_DATE_EPOCH gives it.
+epoch="${SOURCE_DATE_EPOCH:-$(git -C "$KALVORA_ROOT" log -1 --format=%ct 2>/dev/null || true)}"
+if [ -z "$epoch" ]; then
+    epoch=$(date +%s)
+    echo "note: no commit and no SOURCE_DATE_EPOCH: the packages carry today's date and cannot be reproduced"
+fi
+export TZ=UTC
+stamp=$(date -d "@$epoch" '+%Y-%m-%d %H:%M:%S')
+. "$KALVORA_ROOT/scripts/signing.sh"
+if $test_sign; then
+    kalvora_test_sign_keys "$BUILD_DIR/test-sign"
+fi
+kalvora_sign_setup
 if $build; then
     kalvora_build
 fi
@@ -46,10 +79,15 @@ fi
 echo "$version" | grep -Eq '^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$' ||
     kalvora_fail "no version in the module's version resource (found '$version')"
 
+name="KalvoraAdminUser-$version"
+release="$name-x64.msi $name-x86.msi $name-sdk.zip $name-symbols.zip"
 stage=$(mktemp -d "${TMPDIR:-/tmp}/kalvora-package.XXXXXX")
-trap 'rm -rf "$stage"' EXIT
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
+# Everything is made in the stage and moved to the output folder at the end;
+# a run that fails leaves no release of this version there.
+trap 'rc=$?; rm -rf "$stage"; [ $rc = 0 ] || (cd "$out" && rm -f $release)' EXIT
+mkdir "$stage/release"
 
 # Stripped DLLs for the packages, their debug information for the symbols.
 for bits in 32 64; do
@@ -61,6 +99,7 @@ for bits in 32 64; do
         # The debug link is made from the folder of the debug file and names it only.
         (cd "$stage/symbols/$arch" && "$tools-objcopy" --strip-all --add-gnu-debuglink="$dll.debug" "$dir/$dll" "$stage/$bits/$dll") ||
             kalvora_fail "could not strip $dir/$dll"
+        kalvora_sign "$stage/$bits/$dll"
     done
 done
 
@@ -98,8 +137,8 @@ idt='RemoveRegistry\tRoot\tKey\tName\tComponent_\ns72\ti2\tl255\tL255\ts72\nRemo
     echo '  <Component Id="Examples" Guid="$(var.ExamplesGuid)" Win64="$(var.Win64)">'
     key=' KeyPath="yes"'
     for f in "$KALVORA_ROOT"/examples/*; do
-        name=$(basename "$f")
-        echo "    <File Id=\"example_$(echo "$name" | tr -c 'A-Za-z0-9\n' _)\" Name=\"$name\" Source=\"examples/$name\"$key/>"
+        example=$(basename "$f")
+        echo "    <File Id=\"example_$(echo "$example" | tr -c 'A-Za-z0-9\n' _)\" Name=\"$example\" Source=\"examples/$example\"$key/>"
         key=""
     done
     echo '  </Component>'
@@ -107,29 +146,51 @@ idt='RemoveRegistry\tRoot\tKey\tName\tComponent_\ns72\ti2\tl255\tL255\ts72\nRemo
 } >"$stage/examples.wxi"
 cp -R "$KALVORA_ROOT/examples" "$stage/examples"
 
-name="KalvoraAdminUser-$version"
-# wixl takes the files' sources relative to the folder it runs in.
+# A GUID made from the release's identity, so that a rebuild gives the same.
+release_guid() {
+    printf 'KalvoraAdminUser %s %s %s %s' "$1" "$version" "$epoch" "$2" | sha256sum |
+        sed 's/^\(.\{8\}\)\(.\{4\}\).\(.\{3\}\).\(.\{3\}\)\(.\{12\}\).*/\1-\2-5\3-8\4-\5/' | tr a-f A-F
+}
+# wixl takes the files' sources relative to the folder it runs in. It writes
+# the current time as the package's dates (faketime gives it the release's)
+# and a random revision code (msibuild -s writes one of the release's); its
+# cabinet holds the files' times, the release's too.
+find "$stage" -exec touch -h -d "@$epoch" {} +
 for arch in x64 x86; do
-    (cd "$stage" && wixl -a "$arch" -D Version="$version" -D Stage=. -I "$stage/$arch" -I "$stage" -I "$KALVORA_ROOT/package" \
-        -o "$out/$name-$arch.msi" "$KALVORA_ROOT/package/KalvoraAdminUser-$arch.wxs") >"$stage/wixl.log" 2>&1 ||
+    msi="$stage/release/$name-$arch.msi"
+    (cd "$stage" && faketime -f "$stamp" wixl -a "$arch" -D Version="$version" -D Stage=. \
+        -D ProductCode="$(release_guid "$arch" product)" -I "$stage/$arch" -I "$stage" -I "$KALVORA_ROOT/package" \
+        -o "$msi" "$KALVORA_ROOT/package/KalvoraAdminUser-$arch.wxs") >"$stage/wixl.log" 2>&1 ||
         { cat "$stage/wixl.log" >&2; kalvora_fail "wixl could not build $name-$arch.msi (log above)"; }
-    msibuild "$out/$name-$arch.msi" -i "$stage/$arch/RemoveRegistry.idt" ||
+    faketime -f "$stamp" msibuild "$msi" -i "$stage/$arch/RemoveRegistry.idt" ||
         kalvora_fail "could not add the RemoveRegistry table to $name-$arch.msi"
+    summary=$(msiinfo suminfo "$msi")
+    field() { printf '%s\n' "$summary" | sed -n "s/^$1: //p"; }
+    faketime -f "$stamp" msibuild "$msi" -s "$(field Title)" "$(field Author)" "$(field Template)" \
+        "{$(release_guid "$arch" package)}" || kalvora_fail "msibuild could not set the summary of $name-$arch.msi"
+    kalvora_sign "$msi"
 done
 
 # The archives, each with one top folder of its own name.
 sdk="$stage/$name-sdk"
 mkdir -p "$sdk/idl" "$sdk/include" "$sdk/tlb/win32" "$sdk/tlb/win64"
 cp "$idl" "$sdk/idl/"
-cp "$b32/gen/KalvoraAdminUser_h.h" "$b32/gen/KalvoraAdminUser_i.c" "$sdk/include/"
+# widl names the IDL file with the build's folder in its first line.
+for f in KalvoraAdminUser_h.h KalvoraAdminUser_i.c; do
+    sed '1s|from .*/\(idl/KalvoraAdminUser\.idl\)|from \1|' "$b32/gen/$f" >"$sdk/include/$f"
+done
 cp "$b32/gen/KalvoraAdminUser.tlb" "$sdk/tlb/win32/"
 cp "$b64/gen/KalvoraAdminUser.tlb" "$sdk/tlb/win64/"
 mv "$stage/symbols" "$stage/$name-symbols"
+# The same bytes at every build: entries sorted, with the release's time and
+# fixed modes, and no extra fields (owner, other times).
 for kind in sdk symbols; do
-    rm -f "$out/$name-$kind.zip"
-    (cd "$stage" && zip -q -X -r "$out/$name-$kind.zip" "$name-$kind") ||
-        kalvora_fail "could not write $out/$name-$kind.zip"
+    (cd "$stage" && find "$name-$kind" -type d -exec chmod 755 {} + -o -type f -exec chmod 644 {} + &&
+        find "$name-$kind" -exec touch -h -d "@$epoch" {} + &&
+        find "$name-$kind" | LC_ALL=C sort | zip -q -X -@ "$stage/release/$name-$kind.zip") ||
+        kalvora_fail "could not write $name-$kind.zip"
 done
 
-echo "==> packages of $version in $out:"
-(cd "$out" && ls -l "$name-x64.msi" "$name-x86.msi" "$name-sdk.zip" "$name-symbols.zip" | awk '{ print "    " $5 "\t" $9 }')
+(cd "$stage/release" && mv -f $release "$out/") || kalvora_fail "could not move the release to $out"
+echo "==> packages of $version in $out ($kalvora_sign_note):"
+(cd "$out" && ls -l $release | awk '{ print "    " $5 "\t" $9 }')

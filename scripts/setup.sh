@@ -21,6 +21,9 @@ command -v cmake >/dev/null 2>&1 || want cmake
 # cmake only recommends make, which its Makefile generator needs.
 command -v make >/dev/null 2>&1 || want make
 [ -f /usr/src/googletest/CMakeLists.txt ] || want googletest
+# faketime runs the tools that write the time they run (widl, wixl) at the
+# release's time, so that two builds give the same bytes.
+command -v faketime >/dev/null 2>&1 || want faketime
 # With "fuzz", what the native fuzz targets need (scripts/fuzz.sh): clang 14,
 # its libFuzzer and sanitizer run times (libclang-rt-14-dev, which clang-14
 # does not pull in), and llvm-symbolizer for source lines in their reports.
@@ -31,9 +34,11 @@ case " $* " in *" fuzz "*)
 esac
 # With "package": wixl builds the Windows Installer packages, msitools reads
 # them back (msiinfo, msiextract), zip and unzip make and read the archives,
-# and clang-14 compiles the native tool that writes the packages' registry
-# entries.
+# clang-14 compiles the native tool that writes the packages' registry
+# entries, and osslsigncode and openssl sign the release.
 case " $* " in *" package "*)
+    command -v osslsigncode >/dev/null 2>&1 || want osslsigncode
+    command -v openssl >/dev/null 2>&1 || want openssl
     command -v wixl >/dev/null 2>&1 || want wixl
     command -v msiextract >/dev/null 2>&1 || want msitools
     command -v zip >/dev/null 2>&1 || want zip

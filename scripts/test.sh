@@ -6,7 +6,8 @@
 # copy of its bitness's template prefix (tests/run_test.sh), with Wine's heap
 # checking on: a heap error that any test's run reports fails it.
 # A full run also runs the native fuzz targets for a bounded time
-# (scripts/fuzz.sh).
+# (scripts/fuzz.sh), and builds the release again in another folder to
+# compare it (scripts/reproduce.sh).
 #
 #   scripts/test.sh [ctest arguments]      for example -R shares
 #   KALVORA_BITNESS=64 scripts/test.sh     only the 64-bit build
@@ -17,9 +18,10 @@ set -eu
 kalvora_select_bitnesses
 echo "==> testing $KALVORA_BITNESS_NOTE"
 kalvora_build
-# The release packages, for the package tests (package_x64, package_x86).
-echo "==> packages (scripts/package.sh)"
-sh "$KALVORA_ROOT/scripts/package.sh" --no-build --out "$BUILD_DIR/dist" ||
+# The release packages, signed with test keys, for the package tests
+# (package_x64, package_x86).
+echo "==> packages (scripts/package.sh --test-sign)"
+sh "$KALVORA_ROOT/scripts/package.sh" --no-build --test-sign --out "$BUILD_DIR/dist" ||
     kalvora_fail "building the packages failed (output above)"
 
 failed=""
@@ -35,6 +37,13 @@ done
 if [ $# -eq 0 ]; then
     echo "==> fuzz targets (native)"
     sh "$KALVORA_ROOT/scripts/fuzz.sh" || failed="$failed fuzz"
+fi
+
+# A second build of the release in another folder gives the same bytes (a
+# full run only).
+if [ $# -eq 0 ]; then
+    echo "==> reproducible release (scripts/reproduce.sh)"
+    sh "$KALVORA_ROOT/scripts/reproduce.sh" "$BUILD_DIR" || failed="$failed reproduce"
 fi
 
 # On a host that runs both bitnesses, check the entry points as a host

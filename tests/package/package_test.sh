@@ -12,6 +12,7 @@
 #     administrator's data (a user key and a share value);
 #   - installing an earlier version and then this one leaves one product and
 #     one registration.
+#   - the signatures of the package and its DLLs (signing.sh).
 # Where 32-bit programs do not run (the 64-bit template says so), the x64
 # package's 32-bit registration is checked against the 64-bit regsvr32
 # result read for the 32-bit view, and running 32-bit programs is skipped.
@@ -23,6 +24,7 @@ set -u
 bits="$1" main="$2"
 root=$(cd "$(dirname "$0")/../.." && pwd)
 . "$root/scripts/wine.sh"
+. "$root/tests/package/signing.sh"
 kalvora_use_wine "$bits" || exit 2
 if [ "$bits" = 64 ]; then
     arch=x64 tree="$main/x64"
@@ -242,6 +244,7 @@ texts() {  # texts BITS DLL_FOLDER
 kalvora_build_dir_of() { if [ "$1" = 64 ]; then echo "$main/x64"; else echo "$main"; fi; }
 texts "$bits" "$dir"
 if [ -n "$dir32" ] && $runs32; then texts 32 "$dir32"; fi
+signing_checks
 
 # ---- uninstall --------------------------------------------------------------------
 msiexec /x "$(kalvora_winpath "$package")" /qn || fail "msiexec /x $arch package: exit code $?"
