@@ -11,6 +11,7 @@
 # definition (package/registry_entries.cpp) into the WiX of package/.
 #
 #   scripts/package.sh [--no-build] [--version V] [--out DIR] [--test-sign]
+#                      [--signatures-from RELEASE_DIR]
 #
 # --no-build packages the trees as they are built; --version gives the
 # packages another version (the tests build an earlier one for the upgrade).
@@ -27,7 +28,9 @@
 #   KALVORA_SIGN_URL            the URL that the signatures name
 # --test-sign signs with a throwaway root and code-signing certificate made
 # with openssl in <build>/test-sign (kept for later runs). With nothing set,
-# the packages are unsigned.
+# the packages are unsigned. --signatures-from puts the signatures of a
+# published release on this build's files, so that anyone can check that
+# the release was built from these sources (README: "Reproducible builds").
 #
 # Two builds of one commit give the same bytes: the dates and the packages'
 # codes come from the version and the commit's time (SOURCE_DATE_EPOCH when
@@ -45,7 +48,9 @@ while [ $# -gt 0 ]; do
     --version) version="$2"; shift 2 ;;
     --out) out="$2"; shift 2 ;;
     --test-sign) test_sign=true; shift ;;
-    *) kalvora_fail "unknown argument '$1'" "usage: scripts/package.sh [--no-build] [--version V] [--out DIR] [--test-sign]" ;;
+    --signatures-from) KALVORA_SIGN_FROM=$(cd "$2" && pwd) || exit 1; shift 2 ;;
+    *) kalvora_fail "unknown argument '$1'" \
+        "usage: scripts/package.sh [--no-build] [--version V] [--out DIR] [--test-sign] [--signatures-from DIR]" ;;
     esac
 done
 
@@ -166,7 +171,7 @@ for arch in x64 x86; do
         kalvora_fail "could not add the RemoveRegistry table to $name-$arch.msi"
     summary=$(msiinfo suminfo "$msi")
     field() { printf '%s\n' "$summary" | sed -n "s/^$1: //p"; }
-    faketime -f "$stamp" msibuild "$msi" -s "$(field Title)" "$(field Author)" "$(field Template)" \
+    faketime -f "$stamp" msibuild "$msi" -s "$(field Subject)" "$(field Author)" "$(field Template)" \
         "{$(release_guid "$arch" package)}" || kalvora_fail "msibuild could not set the summary of $name-$arch.msi"
     kalvora_sign "$msi"
 done

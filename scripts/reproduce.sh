@@ -61,10 +61,25 @@ msi_parts() {
     for t in $(msiinfo tables "$1"); do msiinfo export "$1" "$t" >"$2/table-$t"; done
     for s in $(msiinfo streams "$1"); do msiinfo extract "$1" "$s" >"$2/stream-$(printf '%s' "$s" | tr -c 'A-Za-z0-9._' _)"; done
 }
+# Without the key: the second build with the first one's signatures put on
+# its files (scripts/package.sh --signatures-from), as anyone can check a
+# published release.
+BUILD_DIR="$second" sh "$work/second/scripts/package.sh" --no-build --signatures-from "$first/dist" \
+    --out "$work/attached" >"$work/attached.log" 2>&1 ||
+    { cat "$work/attached.log" >&2; kalvora_fail "packaging with the first build's signatures failed (log above)"; }
+
+# What is compared: "name<TAB>first's file<TAB>second's file", one a line.
+release=$(cd "$first/dist" && ls KalvoraAdminUser-*.msi KalvoraAdminUser-*.zip)
+{
+    for f in $release; do printf '%s\t%s\t%s\n' "$f" "$first/dist/$f" "$second/dist/$f"; done
+    for f in KalvoraAdminUser.dll OSUtilities.dll gen/KalvoraAdminUser.tlb \
+        x64/KalvoraAdminUser.dll x64/OSUtilities.dll x64/gen/KalvoraAdminUser.tlb; do
+        printf '%s\t%s\t%s\n' "$f" "$first/$f" "$second/$f"
+    done
+    for f in $release; do printf '%s\t%s\t%s\n' "$f (signatures attached)" "$first/dist/$f" "$work/attached/$f"; done
+} >"$work/pairs"
 failed=0 files=0
-for f in $(cd "$first/dist" && ls) KalvoraAdminUser.dll OSUtilities.dll gen/KalvoraAdminUser.tlb \
-    x64/KalvoraAdminUser.dll x64/OSUtilities.dll x64/gen/KalvoraAdminUser.tlb; do
-    case "$f" in *.dll | *.tlb) a="$first/$f" b="$second/$f" ;; *) a="$first/dist/$f" b="$second/dist/$f" ;; esac
+while IFS='	' read -r f a b; do
     files=$((files + 1))
     if cmp -s "$a" "$b"; then
         echo "same: $f ($(wc -c <"$a") bytes)"
@@ -73,12 +88,12 @@ for f in $(cd "$first/dist" && ls) KalvoraAdminUser.dll OSUtilities.dll gen/Kalv
     failed=$((failed + 1))
     echo "DIFFERS: $f"
     cmp -l "$a" "$b" 2>&1 | awk 'NR <= 5 { print "    byte " $0 } END { print "    " NR " byte(s) differ" }'
-    case "$f" in *.msi)
-        msi_parts "$a" "$work/parts/a/$f" && msi_parts "$b" "$work/parts/b/$f"
-        (cd "$work/parts" && diff -rq "a/$f" "b/$f" | sed 's/^/    /')
-        diff "$work/parts/a/$f/_summary" "$work/parts/b/$f/_summary" | sed 's/^/    /'
+    case "$f" in *.msi*)
+        p="$work/parts/$files"
+        msi_parts "$a" "$p/first" && msi_parts "$b" "$p/second"
+        (cd "$p" && diff -rq first second | sed 's/^/    /'; diff first/_summary second/_summary | sed 's/^/    /')
     esac
-done
+done <"$work/pairs"
 echo "==> $files files compared in $(($(date +%s) - start)) s"
 [ "$failed" = 0 ] || kalvora_fail "$failed of $files files differ between two builds of one commit"
 echo "Reproducible: two builds in two folders gave the same $files files"

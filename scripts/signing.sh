@@ -9,6 +9,10 @@
 #   kalvora_sign_setup          checks the certificate of the environment and
 #                               sets kalvora_sign_note; stops on a fault
 #   kalvora_sign FILE           signs FILE in place (nothing when unsigned)
+# With KALVORA_SIGN_FROM naming the folder of a published release, the
+# signatures are instead taken from its files and put on the files of this
+# build: then this build is that release, byte for byte, only when both
+# were built from the same sources.
 
 kalvora_test_sign_keys() {
     d="$1"
@@ -36,7 +40,13 @@ kalvora_test_sign_keys() {
 
 kalvora_sign_setup() {
     kalvora_sign_with=""
-    if [ -n "${KALVORA_SIGN_PKCS11_MODULE:-}" ]; then
+    if [ -n "${KALVORA_SIGN_FROM:-}" ]; then
+        [ -n "$(ls "$KALVORA_SIGN_FROM"/KalvoraAdminUser-*-x64.msi 2>/dev/null)" ] ||
+            kalvora_fail "--signatures-from: no KalvoraAdminUser-VERSION-x64.msi in $KALVORA_SIGN_FROM"
+        kalvora_sign_with=attach
+        kalvora_sign_note="with the signatures of $KALVORA_SIGN_FROM"
+        return 0
+    elif [ -n "${KALVORA_SIGN_PKCS11_MODULE:-}" ]; then
         for v in KALVORA_SIGN_KEY KALVORA_SIGN_CERTS; do
             eval "[ -n \"\${$v:-}\" ]" || kalvora_fail "KALVORA_SIGN_PKCS11_MODULE is set but $v is not"
         done
@@ -81,6 +91,24 @@ kalvora_sign_setup() {
 kalvora_sign() {
     [ -n "$kalvora_sign_with" ] || return 0
     f="$1"
+    if [ "$kalvora_sign_with" = attach ]; then
+        src="$KALVORA_SIGN_FROM/$(basename "$f")"
+        case "$f" in *.dll)
+            theirs="$(dirname "$f")/../published"
+            [ -d "$theirs" ] || msiextract -C "$theirs" "$KALVORA_SIGN_FROM/$name-x64.msi" >/dev/null ||
+                kalvora_fail "msiextract could not read the package of $KALVORA_SIGN_FROM"
+            bits=$(kalvora_pe_bits "$f")
+            src=$(find "$theirs" -name "$(basename "$f")" | while IFS= read -r g; do
+                [ "$(kalvora_pe_bits "$g")" = "$bits" ] && echo "$g"; done | head -1)
+        esac
+        # attach-signature checks the chain too; a build that differs
+        # shows in the comparison of the files.
+        [ -f "$src" ] && osslsigncode extract-signature -in "$src" -out "$f.p7" >"$f.log" 2>&1 &&
+            { osslsigncode attach-signature -sigin "$f.p7" -in "$f" -out "$f.signed" >>"$f.log" 2>&1; [ -f "$f.signed" ]; } &&
+            mv -f "$f.signed" "$f" || { cat "$f.log" >&2; kalvora_fail "no signature for $(basename "$f") in $KALVORA_SIGN_FROM"; }
+        rm -f "$f.p7" "$f.log"
+        return 0
+    fi
     if [ "$kalvora_sign_with" = pkcs11 ]; then
         set -- -pkcs11module "$KALVORA_SIGN_PKCS11_MODULE" -certs "$KALVORA_SIGN_CERTS" -key "$KALVORA_SIGN_KEY"
     else
