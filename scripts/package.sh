@@ -61,7 +61,9 @@ if [ -z "$epoch" ]; then
     epoch=$(date +%s)
     echo "note: no commit and no SOURCE_DATE_EPOCH: the packages carry today's date and cannot be reproduced"
 fi
-export TZ=UTC
+# objcopy writes the current time into the PE header of what it writes,
+# unless SOURCE_DATE_EPOCH gives it one.
+export SOURCE_DATE_EPOCH="$epoch" TZ=UTC
 stamp=$(date -d "@$epoch" '+%Y-%m-%d %H:%M:%S')
 . "$KALVORA_ROOT/scripts/signing.sh"
 if $test_sign; then
