@@ -31,7 +31,7 @@ struct Scenario {
     std::wstring name;
     CLSID clsid;
     bool manyThreads;  // runs on many threads at once over one store
-    std::wstring steps;
+    Texts steps;
 };
 struct OnFailure {
     std::wstring call;
@@ -49,16 +49,22 @@ const Tables& Table()
     static const Tables tables = [] {
         Tables t;
         auto cell = [](const std::wstring& c) { return c == L"-" ? L"" : c; };
-        for (const auto& [line, c] : ReadTable("load/scenarios.txt")) {
-            if (c[0] == L"scenario" && c.size() == 5) {
+        bool inScenario = false;
+        for (const auto& [line, text] : ReadLines("load/scenarios.txt")) {
+            const Texts c = Split(text, L'\t');
+            if (c[0] == L"scenario" && c.size() == 4) {
                 CLSID clsid{};
                 CLSIDFromProgID((L"KalvoraAdminUser." + c[2]).c_str(), &clsid);
-                t.scenarios.push_back({c[1], clsid, c[3] == L"many", c[4]});
+                t.scenarios.push_back({c[1], clsid, c[3] == L"many", {}});
+                inScenario = true;
             } else if (c[0] == L"failure" && c.size() == 6) {
                 const LONG k = LONG(std::find(std::begin(kKinds), std::end(kKinds), Narrow(c[2])) - std::begin(kKinds));
                 t.failures.push_back({c[1], k, Narrow(c[3]), cell(c[4]), cell(c[5]), std::wregex(cell(c[5]))});
+            } else if (text.empty() || !inScenario) {
+                EXPECT_TRUE(text.empty()) << "scenarios.txt line " << line << " is not a row";
+                inScenario = false;
             } else {
-                ADD_FAILURE() << "scenarios.txt line " << line << " is not a row";
+                t.scenarios.back().steps.push_back(text);
             }
         }
         return t;
@@ -70,8 +76,8 @@ const Tables& Table()
 void ResetStore()
 {
     EmptyStore();
-    const wchar_t* alice[][2] = {{L"Computer", L"PC1"},      {L"My Computer", L"mc"},   {L"My Desktop", L"md"},
-                                 {L"My Documents", L"mdoc"}, {L"My Favorites", L"mf"},  {L"My Network", L"mn"},
+    const wchar_t* alice[][2] = {{L"Computer", L"PC1"},      {L"My Computer", L"mc"},  {L"My Desktop", L"md"},
+                                 {L"My Documents", L"mdoc"}, {L"My Favorites", L"mf"}, {L"My Network", L"mn"},
                                  {L"Security Level", L"sl"}, {L"NetWork Enable", L"1"}};
     for (const auto& [name, value] : alice)
         SetString(HKEY_LOCAL_MACHINE, kUsers + L"\\alice", name, value);
@@ -98,12 +104,11 @@ struct Step {
     std::string failed;  // the platform function made to fail during the step
 };
 
-// Runs a scenario on a new object of its class: "create", then each step,
-// through IDispatch or (table) through the function table.
+// Runs a scenario on a new object of its class: "create", then each step.
 // events: takes the events reported since it was last called (none: not taken);
 // kind: the kind of call whose failure is watched for (-1: none).
 // states: receives the store's lines after each step (none: not read).
-std::vector<Step> RunScenario(const Scenario& s, const std::wstring& tag, bool table = false, const std::function<Texts()>& events = {},
+std::vector<Step> RunScenario(const Scenario& s, const std::wstring& tag, const std::function<Texts()>& events = {},
                               LONG kind = -1, Texts* states = nullptr)
 {
     const auto calls = kind < 0 ? nullptr : Export<CallsFn>(GetModuleHandleW(kModule), "KalvoraTestCalls");
@@ -120,15 +125,19 @@ std::vector<Step> RunScenario(const Scenario& s, const std::wstring& tag, bool t
                 states->push_back(std::move(line));
     };
     ComPtr<IUnknown> object;
-    record({L"create", L"", Outcome(CoCreateInstance(s.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object)), {}, {}});
-    for (std::wstring step : Split(s.steps, L" ; ")) {
+    record({L"create",
+            L"",
+            Outcome(CoCreateInstance(s.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object)),
+            {},
+            {}});
+    for (std::wstring step : s.steps) {
         for (const auto& [from, to] : {std::pair<std::wstring, std::wstring>(L"{t}", tag), {L"{import}", g_import}})
             for (size_t at; (at = step.find(from)) != std::wstring::npos;)
                 step.replace(at, from.size(), to);
         const size_t at = step.find(L" => ");
         const std::wstring call = step.substr(0, at), expected = at == std::wstring::npos ? L"" : step.substr(at + 4);
         if (object)
-            record({call, expected, (table ? CallTable : Call)(object.Get(), call), {}, {}});
+            record({call, expected, Call(object.Get(), call), {}, {}});
     }
     return steps;
 }
@@ -164,20 +173,24 @@ protected:
         leaks_.IgnoreHandles();  // each part counts them after what the platform makes once
     }
     void TearDown() override {}  // events are each test's own business
-    std::function<Texts()> Events() { return [this] { return TakeEvents(); }; }
+    std::function<Texts()> Events()
+    {
+        return [this] { return TakeEvents(); };
+    }
 };
 
 // ---- threads ------------------------------------------------------------------------
 
 // Threads of the given apartment kinds start together on a freshly loaded
 // module: each asks for the three class objects, then runs the scenarios
-// made for many threads, through IDispatch and through the function tables.
+// made for many threads.
 // hosted: the classes are created in another apartment (see below).
 void RunThreads(const std::vector<DWORD>& apartments, int rounds, bool hosted = false)
 {
     CoFreeUnusedLibrariesEx(0, 0);  // the module that the start of the run loaded goes
     ASSERT_EQ(nullptr, GetModuleHandleW(kModule)) << "the module is loaded already";
-    HMODULE module = LoadLibraryExW(InstallPath(kModule).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);  // as COM loads it
+    HMODULE module =
+        LoadLibraryExW(InstallPath(kModule).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);  // as COM loads it
     ASSERT_TRUE(module);
     const auto getClassObject = Export<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(module, "DllGetClassObject");
     HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr), done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -205,9 +218,8 @@ void RunThreads(const std::vector<DWORD>& apartments, int rounds, bool hosted = 
             const std::wstring tag = std::to_wstring(t);
             for (int r = 0; r < rounds; ++r)
                 for (const Scenario& s : Table().scenarios)
-                    for (bool table : {false, true})
-                        for (std::wstring& w : s.manyThreads ? Mismatches(RunScenario(s, tag, table), s.name) : Texts{})
-                            wrong[t].push_back((table ? L"function table: " : L"") + std::move(w));
+                    for (std::wstring& w : s.manyThreads ? Mismatches(RunScenario(s, tag), s.name) : Texts{})
+                        wrong[t].push_back(std::move(w));
             for (ComPtr<IClassFactory>& f : held)
                 f.Reset();
             CoUninitialize();
@@ -234,7 +246,8 @@ void RunThreads(const std::vector<DWORD>& apartments, int rounds, bool hosted = 
         for (size_t i = 0; i < wrong[t].size() && i < 5; ++i)
             ADD_FAILURE() << "thread " << t << ": " << Narrow(wrong[t][i]) << " (" << wrong[t].size() << " in all)";
     }
-    EXPECT_EQ(3, Export<CallsFn>(module, "KalvoraTestCalls")(kFaultTypeLib, nullptr)) << "type information loads, one per interface";
+    EXPECT_EQ(3, Export<CallsFn>(module, "KalvoraTestCalls")(kFaultTypeLib, nullptr))
+        << "type information loads, one per interface";
     std::printf("%zu threads x %d rounds: %llu ms\n", n, rounds, ms);
     if (hosted) {
         // Wine creates a "Neutral" class asked for from the MTA in the main
@@ -285,7 +298,7 @@ void RunRounds(const std::function<bool(int, long)>& more)
             for (const std::wstring& w : Mismatches(RunScenario(s, L"0"), s.name))
                 if (++wrong <= 5)
                     ADD_FAILURE() << "round " << r << ": " << Narrow(w);
-            calls += long(std::count(s.steps.begin(), s.steps.end(), L';')) + 2;  // the creation and each step
+            calls += long(s.steps.size()) + 1;  // the creation and each step
         }
         if (!more(r, calls))
             return;
@@ -340,8 +353,10 @@ TEST_F(Load, Soak)
     const double seconds = double(GetTickCount64() - began) / 1000;
     ASSERT_GE(samples.size(), 2u);
     const long grown = long(samples.back().second) - long(samples[0].second);
-    std::printf("%ld calls in %.1f s: %.0f calls/s; handles %zu -> %zu, committed memory %+ld bytes after the first %ld calls\n",
-                calls, seconds, calls / seconds, samples[0].first, samples.back().first, grown, every);
+    std::printf(
+        "%ld calls in %.1f s: %.0f calls/s; handles %zu -> %zu, committed memory %+ld bytes after the first %ld "
+        "calls\n",
+        calls, seconds, calls / seconds, samples[0].first, samples.back().first, grown, every);
     EXPECT_EQ(samples[0].first, samples.back().first) << "handles";
     EXPECT_LE(grown, 64 * 1024) << "committed memory grew";
 }
@@ -355,8 +370,9 @@ const LONG kCodes[] = {0, ERROR_ACCESS_DENIED, LONG(REGDB_E_CLASSNOTREG), LONG(0
 bool EventsMatch(const OnFailure& row, const Texts& events, const Texts& clean)
 {
     if (row.events == L"<")
-        return std::all_of(events.begin(), events.end(),
-                           [&](const std::wstring& e) { return std::find(clean.begin(), clean.end(), e) != clean.end(); });
+        return std::all_of(events.begin(), events.end(), [&](const std::wstring& e) {
+            return std::find(clean.begin(), clean.end(), e) != clean.end();
+        });
     return row.events == L"=" ? events == clean : std::regex_match(Join(events, L" ; "), row.eventsPattern);
 }
 
@@ -375,7 +391,8 @@ bool Defined(FaultKind kind, const Step& faulted, const Step& clean)
     if (found.empty())
         found = rows(L"*");
     return std::any_of(found.begin(), found.end(), [&](const OnFailure* f) {
-        return Matches(f->outcome, faulted.outcome, clean.outcome.c_str()) && EventsMatch(*f, faulted.events, clean.events);
+        return Matches(f->outcome, faulted.outcome, clean.outcome.c_str()) &&
+               EventsMatch(*f, faulted.events, clean.events);
     });
 }
 
@@ -388,7 +405,7 @@ TEST_F(Load, EveryFailingCallOfTheScenarios)
 {
     for (const Scenario& s : Table().scenarios) {  // the module loaded, and all it loads once
         ResetStore();
-        RunScenario(s, L"0", false, Events());
+        RunScenario(s, L"0", Events());
     }
     HMODULE module = GetModuleHandleW(kModule);
     ASSERT_TRUE(module);
@@ -400,7 +417,7 @@ TEST_F(Load, EveryFailingCallOfTheScenarios)
             ResetStore();
             Texts held = Store();  // what the store may hold: its lines at the start and after each clean step
             failCall(kind, 0, 0);
-            const std::vector<Step> clean = RunScenario(s, L"0", false, Events(), -1, &held);
+            const std::vector<Step> clean = RunScenario(s, L"0", Events(), -1, &held);
             std::sort(held.begin(), held.end());
             const LONG reached = calls(kind, nullptr);
             for (const std::wstring& w : Mismatches(clean, s.name))
@@ -408,7 +425,7 @@ TEST_F(Load, EveryFailingCallOfTheScenarios)
             auto runFailing = [&](LONG n) {
                 ResetStore();
                 failCall(kind, n, kCodes[kind]);
-                std::vector<Step> run = RunScenario(s, L"0", false, Events(), kind);
+                std::vector<Step> run = RunScenario(s, L"0", Events(), kind);
                 failCall(kind, 0, 0);
                 return run;
             };
@@ -431,21 +448,25 @@ TEST_F(Load, EveryFailingCallOfTheScenarios)
                     if (!run[i].failed.empty()) {
                         fired = true;
                         EXPECT_TRUE(Defined(FaultKind(kind), run[i], clean[i]))
-                            << Narrow(run[i].call) << " with " << run[i].failed << " failing: " << Narrow(run[i].outcome)
-                            << ", events " << Narrow(Join(run[i].events, L" ; ")) << " (without: " << Narrow(clean[i].outcome)
-                            << ", " << Narrow(Join(clean[i].events, L" ; ")) << ")";
+                            << Narrow(run[i].call) << " with " << run[i].failed
+                            << " failing: " << Narrow(run[i].outcome) << ", events "
+                            << Narrow(Join(run[i].events, L" ; ")) << " (without: " << Narrow(clean[i].outcome) << ", "
+                            << Narrow(Join(clean[i].events, L" ; ")) << ")";
                         break;
                     }
-                    EXPECT_EQ(clean[i].outcome + L" " + Join(clean[i].events, L";"), run[i].outcome + L" " + Join(run[i].events, L";"))
+                    EXPECT_EQ(clean[i].outcome + L" " + Join(clean[i].events, L";"),
+                              run[i].outcome + L" " + Join(run[i].events, L";"))
                         << Narrow(run[i].call);
                 }
                 for (const std::wstring& line : Store())
-                    EXPECT_TRUE(std::binary_search(held.begin(), held.end(), line)) << "the store holds " << Narrow(line);
+                    EXPECT_TRUE(std::binary_search(held.begin(), held.end(), line))
+                        << "the store holds " << Narrow(line);
                 if (!fired) {
                     EXPECT_EQ(n, reached + 1) << "calls reached without a failure: " << reached;
                 }
             }
-            std::printf("%-10ls %-16s %ld failures injected\n", s.name.c_str(), kKinds[kind], long(n - 2 + (reached == 0)));
+            std::printf("%-10ls %-16s %ld failures injected\n", s.name.c_str(), kKinds[kind],
+                        long(n - 2 + (reached == 0)));
         }
     }
 }

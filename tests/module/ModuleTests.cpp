@@ -12,8 +12,8 @@ namespace {
 
 HMODULE Module()
 {
-    static HMODULE module = LoadLibraryExW(InstallPath(L"KalvoraAdminUser.dll").c_str(), nullptr,
-                                           LOAD_WITH_ALTERED_SEARCH_PATH);
+    static HMODULE module =
+        LoadLibraryExW(InstallPath(L"KalvoraAdminUser.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     return module;
 }
 HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out)
@@ -91,6 +91,80 @@ TEST(Module, SeveralNamesAtOnceResolveWithTheirParameters)
     DISPID ids[2] = {-99, -99};
     ASSERT_EQ(S_OK, Create<IDispatch>(CLSID_EnumKalvoraUser)->GetIDsOfNames(IID_IKalvoraShares, names, 2, 0, ids));
     EXPECT_EQ(std::pair(8L, 3L), std::pair(ids[0], ids[1]));
+}
+
+// Each function of an interface in the type library, as contract.txt shows it.
+Texts Functions(REFIID iid)
+{
+    ComPtr<ITypeLib> lib;
+    ComPtr<ITypeInfo> dispatch, info;
+    HREFTYPE ref = 0;
+    Texts found;
+    FUNCDESC* fd = nullptr;
+    if (SUCCEEDED(LoadRegTypeLib(LIBID_KALVORAADMINUSERLib, 1, 0, 0, &lib)) &&
+        SUCCEEDED(lib->GetTypeInfoOfGuid(iid, &dispatch)) && SUCCEEDED(dispatch->GetRefTypeOfImplType(-1, &ref)) &&
+        SUCCEEDED(dispatch->GetRefTypeInfo(ref, &info)))
+        for (UINT i = 0; SUCCEEDED(info->GetFuncDesc(i, &fd)); ++i) {
+            BSTR name = nullptr;
+            info->GetDocumentation(fd->memid, &name, nullptr, nullptr, nullptr);
+            const wchar_t* kind = fd->invkind == INVOKE_PROPERTYGET   ? L" g "
+                                  : fd->invkind == INVOKE_PROPERTYPUT ? L" p "
+                                                                      : L" f ";
+            found.push_back(Str(name) + kind + std::to_wstring(fd->memid) + L" " +
+                            std::to_wstring(fd->oVft / sizeof(void*)));
+            SysFreeString(name);
+            info->ReleaseFuncDesc(fd);
+        }
+    return found;
+}
+
+std::wstring Text(const GUID& guid)
+{
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+// The GUIDs of the compiled header, the ProgIDs' classes and the type
+// library's interfaces and functions are those of contract.txt, and each
+// member's name gives its DISPID, in any letter case.
+TEST(Contract, GuidsDispidsAndSlotsAreThePublishedOnes)
+{
+    const GUID* const header[] = {&LIBID_KALVORAADMINUSERLib, &CLSID_KalvoraUser, &CLSID_EnumKalvoraUser,
+                                  &CLSID_KalvoraShares,       &IID_IKalvoraUser,  &IID_IEnumKalvoraUser,
+                                  &IID_IKalvoraShares};
+    const CLSID* const classes[] = {&CLSID_KalvoraUser, &CLSID_EnumKalvoraUser, &CLSID_KalvoraShares};
+    Texts guids, functions[3];
+    int n = -1;
+    for (const auto& [line, text] : ReadLines("module/contract.txt")) {
+        const Texts f = Split(text, L' ');
+        if (f.size() == 2 || f.size() == 3)
+            guids.push_back(f.back());
+        if (f[0] == L"class") {
+            CLSID clsid{};
+            EXPECT_EQ(S_OK, CLSIDFromProgID((L"KalvoraAdminUser." + f[1]).c_str(), &clsid));
+            EXPECT_EQ(f[2], Text(clsid)) << "the class of " << Narrow(f[1]);
+        } else if (f[0] == L"interface") {
+            EXPECT_EQ(guids[0] + L'\0', GetStored(HKEY_CLASSES_ROOT, L"Interface\\" + f[2] + L"\\TypeLib", nullptr));
+            ++n;
+        } else if (f.size() == 4) {
+            functions[n].push_back(text);
+            for (bool lower : {false, true}) {
+                std::wstring name = f[0];
+                for (wchar_t& c : name)
+                    c = lower ? towlower(c) : c;
+                LPOLESTR names[] = {&name[0]};
+                DISPID id = -1;
+                EXPECT_EQ(S_OK, Create<IDispatch>(*classes[n])->GetIDsOfNames(IID_NULL, names, 1, 0, &id));
+                EXPECT_EQ(f[2], std::to_wstring(id)) << Narrow(name);
+            }
+        }
+    }
+    ASSERT_EQ(std::size(header), guids.size());
+    for (size_t i = 0; i < guids.size(); ++i)
+        EXPECT_EQ(guids[i], Text(*header[i]));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(functions[i], Functions(*header[4 + i]));
 }
 
 }  // namespace

@@ -36,10 +36,13 @@ void Dump(const std::wstring& path, Keys& out)
 std::pair<Keys, Keys> Registration(const std::wstring& module)
 {
     Keys expected, held;
-    for (auto [line, c] : ReadTable("module/registered.txt"))
-        expected.insert(c[0].find(L"{module}") == std::wstring::npos ? c[0] : c[0].replace(c[0].find(L"{module}"), 8, module));
+    for (auto [n, line] : ReadLines("module/registered.txt"))
+        if (!line.empty())
+            expected.insert(
+                line.find(L"{module}") == std::wstring::npos ? line : line.replace(line.find(L"{module}"), 8, module));
     for (const std::wstring& key : expected)
-        if (key.find(L'|') == std::wstring::npos && (key.find(L'\\') == std::wstring::npos || !expected.count(key.substr(0, key.rfind(L'\\')))))
+        if (key.find(L'|') == std::wstring::npos &&
+            (key.find(L'\\') == std::wstring::npos || !expected.count(key.substr(0, key.rfind(L'\\')))))
             Dump(key, held);
     return {expected, held};
 }
@@ -48,7 +51,8 @@ void ExpectRegistered(const std::wstring& module)
 {
     const auto [expected, held] = Registration(module);
     Keys differ;  // lines that only one of the two has
-    std::set_symmetric_difference(expected.begin(), expected.end(), held.begin(), held.end(), std::inserter(differ, differ.end()));
+    std::set_symmetric_difference(expected.begin(), expected.end(), held.begin(), held.end(),
+                                  std::inserter(differ, differ.end()));
     EXPECT_EQ(Keys{}, differ) << "registered, against registered.txt";
     EXPECT_EQ(module + L'\0', GetStored(kCR, kLib + kPlatform, nullptr));
     const std::wstring helpDir = GetStored(kCR, kLib + L"\\HELPDIR", nullptr).c_str();
@@ -57,7 +61,8 @@ void ExpectRegistered(const std::wstring& module)
 
 TEST(Registration, RegisterTwiceThenUnregister)
 {
-    HMODULE module = LoadLibraryExW(InstallPath(L"KalvoraAdminUser.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE module =
+        LoadLibraryExW(InstallPath(L"KalvoraAdminUser.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     wchar_t path[MAX_PATH];
     const std::wstring modulePath(path, GetModuleFileNameW(module, path, MAX_PATH));
     const auto reg = Export(module, "DllRegisterServer"), unreg = Export(module, "DllUnregisterServer");
@@ -77,9 +82,10 @@ TEST(Registration, RegisterTwiceThenUnregister)
     SetString(kCR, L"KalvoraAdminUser.EnumKalvoraUser\\Foreign", nullptr, L"keep me");
     SetString(kCR, L"CLSID\\{0C1BDD3A-6E2D-4B5E-9D7F-3A1B2C3D4E5F}", nullptr, L"neighbour");
     ASSERT_EQ(S_OK, unreg());
-    EXPECT_EQ((Keys{L"KalvoraAdminUser.EnumKalvoraUser", L"KalvoraAdminUser.EnumKalvoraUser|@=EnumKalvoraUser Class",
-                    L"KalvoraAdminUser.EnumKalvoraUser\\Foreign", L"KalvoraAdminUser.EnumKalvoraUser\\Foreign|@=keep me"}),
-              Registration(modulePath).second);
+    EXPECT_EQ(
+        (Keys{L"KalvoraAdminUser.EnumKalvoraUser", L"KalvoraAdminUser.EnumKalvoraUser|@=EnumKalvoraUser Class",
+              L"KalvoraAdminUser.EnumKalvoraUser\\Foreign", L"KalvoraAdminUser.EnumKalvoraUser\\Foreign|@=keep me"}),
+        Registration(modulePath).second);
     EXPECT_TRUE(KeyExists(kCR, L"CLSID\\{0C1BDD3A-6E2D-4B5E-9D7F-3A1B2C3D4E5F}"));
     EXPECT_FALSE(KeyExists(kCR, kLib + kPlatform));
     EXPECT_FALSE(Create<IUnknown>(CLSID_KalvoraUser)) << "created after unregistering";

@@ -34,66 +34,51 @@ std::wstring Join(const Texts& parts, const wchar_t* separator)
     return text;
 }
 
-std::vector<std::pair<int, Texts>> ReadTable(const std::string& file)
+std::vector<std::pair<int, std::wstring>> ReadLines(const std::string& file)
 {
-    std::vector<std::pair<int, Texts>> rows;
+    std::vector<std::pair<int, std::wstring>> lines;
     std::ifstream in(KALVORA_TESTS_DIR "/" + file);
     std::string line;
     for (int n = 1; std::getline(in, line); ++n) {
         std::wstring text(line.size(), L'\0');
         text.resize(MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), &text[0], int(text.size())));
-        Texts cols = Split(text, L'\t');
-        cols.erase(std::remove(cols.begin(), cols.end(), L""), cols.end());
-        if (!cols.empty() && cols[0][0] != L'#')
-            rows.emplace_back(n, std::move(cols));
+        if (text.empty() || text[0] != L'#')
+            lines.emplace_back(n, std::move(text));
     }
-    return rows;
+    return lines;
 }
 
 // ---- late binding -------------------------------------------------------------------
 
 namespace {
 
-ComPtr<IDispatch> g_last;  // the object that the last &#keep of Call received
-
 // An argument as a script makes it: text (<null>: a null string) or a typed
-// value: #null, #empty, #true, #i4 (7), #r8 (1.5), #arr (a and b), #nothing
-// (no object), #obj (the called object) or #last; #nullptr is a null pointer.
+// value: #null, #empty, #i4 (7), #nothing (no object) or #obj (the called object).
 void SetArg(VARIANT& v, const std::wstring& text, IDispatch* self)
 {
     VariantInit(&v);
     if (text == L"#null") {
         v.vt = VT_NULL;
-    } else if (text == L"#true") {
-        v.vt = VT_BOOL, v.boolVal = VARIANT_TRUE;
     } else if (text == L"#i4") {
         v.vt = VT_I4, v.lVal = 7;
-    } else if (text == L"#r8") {
-        v.vt = VT_R8, v.dblVal = 1.5;
-    } else if (text == L"#nullptr") {
-        v.vt = VT_BYREF, v.byref = nullptr;
-    } else if (text == L"#nothing" || text == L"#obj" || text == L"#last") {
+    } else if (text == L"#nothing" || text == L"#obj") {
         v.vt = VT_DISPATCH;
-        if ((v.pdispVal = text == L"#obj" ? self : text == L"#last" ? g_last.Get() : nullptr))
+        if ((v.pdispVal = text == L"#obj" ? self : nullptr))
             v.pdispVal->AddRef();
-    } else if (text == L"#arr") {
-        v.vt = VT_ARRAY | VT_VARIANT, v.parray = SafeArrayCreateVector(VT_VARIANT, 0, 2);
-        for (LONG i = 0; i < 2; ++i) {
-            Variant item;
-            SetArg(item, i ? L"b" : L"a", self);
-            SafeArrayPutElement(v.parray, &i, &item);
-        }
     } else if (text != L"#empty") {
         v.vt = VT_BSTR, v.bstrVal = text == L"<null>" ? nullptr : B(text).Detach();
     }
 }
 
-// A call as Call and CallTable take it: the member, whether it is a put
+// A call as Call takes it: the member, whether it is a put
 // (whose value is the one argument), and the arguments in their order, with
 // the variables that references point at.
 struct Parsed {
     Parsed(const std::wstring& call, IDispatch* self)
-        : parts(Split(call, L'|')), put(parts[0].find(L'=') != std::wstring::npos), args(parts.size() - !put), refs(args.size())
+        : parts(Split(call, L'|')),
+          put(parts[0].find(L'=') != std::wstring::npos),
+          args(parts.size() - !put),
+          refs(args.size())
     {
         const size_t eq = parts[0].find(L'=');
         if (put) {
@@ -102,7 +87,7 @@ struct Parsed {
         }
         for (size_t i = 1; i < parts.size(); ++i) {
             VARIANT &arg = args[i - 1], &ref = refs[i - 1];
-            if (parts[i] == L"&#object" || parts[i] == L"&#keep") {  // an object's out parameter
+            if (parts[i] == L"&#object") {  // an object's out parameter
                 ref.vt = VT_DISPATCH, ref.pdispVal = nullptr;
                 arg.vt = VT_BYREF | VT_DISPATCH, arg.ppdispVal = &ref.pdispVal;
             } else if (parts[i][0] != L'&') {
@@ -124,16 +109,16 @@ std::wstring Shown(HRESULT hr, const VARIANT& result)
     if (hr != S_OK)
         return Outcome(hr);
     switch (result.vt) {
-    case VT_EMPTY:
-        return L"";
-    case VT_BSTR:
-        return Str(result.bstrVal);
-    case VT_I4:
-        return std::to_wstring(result.lVal);
-    case VT_DISPATCH:
-        return result.pdispVal ? L"{" + Call(result.pdispVal, L"Name") + L"}" : L"{}";
-    default:
-        return L"<vt " + std::to_wstring(result.vt) + L">";
+        case VT_EMPTY:
+            return L"";
+        case VT_BSTR:
+            return Str(result.bstrVal);
+        case VT_I4:
+            return std::to_wstring(result.lVal);
+        case VT_DISPATCH:
+            return result.pdispVal ? L"{" + Call(result.pdispVal, L"Name") + L"}" : L"{}";
+        default:
+            return L"<vt " + std::to_wstring(result.vt) + L">";
     }
 }
 
@@ -146,12 +131,8 @@ std::wstring Outcome(HRESULT hr)
     return hr == S_OK ? L"" : hr == E_FAIL ? L"!E_FAIL" : hr == E_INVALIDARG ? L"!E_INVALIDARG" : hex;
 }
 
-void ForgetLast() { g_last.Reset(); }
-
 std::wstring Call(IUnknown* object, const std::wstring& call)
 {
-    if (call.rfind(L"#last:", 0) == 0)
-        return Call(g_last.Get(), call.substr(6));
     ComPtr<IDispatch> disp;
     if (!object || FAILED(object->QueryInterface(IID_IDispatch, &disp)))
         return L"!no IDispatch";
@@ -164,96 +145,35 @@ std::wstring Call(IUnknown* object, const std::wstring& call)
     EXCEPINFO excep{};
     HRESULT hr = disp->GetIDsOfNames(IID_NULL, &name, 1, 0, &id);
     if (SUCCEEDED(hr))
-        hr = disp->Invoke(id, IID_NULL, 0, c.put ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params,
-                          &result, &excep, nullptr);
+        hr = disp->Invoke(id, IID_NULL, 0, c.put ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                          &params, &result, &excep, nullptr);
     for (BSTR text : {excep.bstrSource, excep.bstrDescription, excep.bstrHelpFile})
         SysFreeString(text);
-    for (size_t i = 1; i < c.parts.size(); ++i)
-        if (c.parts[i] == L"&#keep")
-            g_last = c.refs[i - 1].pdispVal;
     return Shown(hr == DISP_E_EXCEPTION ? excep.scode : hr, result);
 }
 
-std::wstring CallTable(IUnknown* object, const std::wstring& call)
+void Expect(IUnknown* object, const std::wstring& steps)
 {
-    // The object's interface, and its type information from the registered
-    // library, loaded once (a proxy's own IDispatch has neither its slots nor
-    // its type).
-    static const ComPtr<ITypeLib> lib = [] {
-        ComPtr<ITypeLib> loaded;
-        LoadRegTypeLib(LIBID_KALVORAADMINUSERLib, 1, 0, 0, &loaded);
-        return loaded;
-    }();
-    ComPtr<IDispatch> disp;
-    ComPtr<IUnknown> itf;
-    ComPtr<ITypeInfo> dispatch, info;  // the dual interface's dispatch part, and its interface part
-    ComPtr<ITypeInfo2> info2;
-    HREFTYPE ref = 0;
-    const IID* iid = nullptr;
-    for (const IID* i : {&IID_IKalvoraUser, &IID_IEnumKalvoraUser, &IID_IKalvoraShares})
-        if (!iid && object && SUCCEEDED(object->QueryInterface(*i, &itf)))
-            iid = i;
-    if (!iid || !lib || FAILED(itf.As(&disp)) || FAILED(lib->GetTypeInfoOfGuid(*iid, &dispatch)) || FAILED(dispatch->GetRefTypeOfImplType(-1, &ref)) ||
-        FAILED(dispatch->GetRefTypeInfo(ref, &info)) || FAILED(info.As(&info2)))
-        return L"!no type information";
-    Parsed c(call, disp.Get());
-    LPOLESTR name = &c.parts[0][0];
-    MEMBERID id = 0;
-    UINT index = 0;
-    FUNCDESC* fd = nullptr;
-    if (FAILED(info->GetIDsOfNames(&name, 1, &id)) ||
-        (FAILED(info2->GetFuncIndexOfMemId(id, c.put ? INVOKE_PROPERTYPUT : INVOKE_PROPERTYGET, &index)) &&
-         FAILED(info2->GetFuncIndexOfMemId(id, INVOKE_FUNC, &index))) ||
-        FAILED(info->GetFuncDesc(index, &fd)))
-        return L"!no such member";
-    // Each parameter from the argument in its place: as it is where it is a
-    // VARIANT or #nullptr; an out parameter (and New's pointer to a pointer)
-    // points at `out`, which holds a marker until the call writes it; an in
-    // parameter takes the argument as it is where it has its type, else converted.
-    const LONGLONG marker = 0x5A5A5A5A;
-    LONGLONG start = 0;
-    std::vector<Variant> values(fd->cParams);
-    std::vector<VARIANTARG*> pointers;
-    std::vector<VARTYPE> types;
-    Variant none, out, result;
-    bool retval = false;
-    HRESULT hr = S_OK;
-    for (SHORT p = 0; p < fd->cParams && SUCCEEDED(hr); ++p) {
-        const ELEMDESC& e = fd->lprgelemdescParam[p];
-        VARIANT &given = size_t(p) < c.args.size() ? c.args[p] : none, &value = values[p];
-        const VARTYPE type = e.tdesc.vt == VT_PTR ? VARTYPE(VT_DISPATCH) : e.tdesc.vt;  // an interface given as IDispatch
-        const bool isOut = e.tdesc.vt == VT_PTR && ((e.paramdesc.wParamFlags & PARAMFLAG_FOUT) || e.tdesc.lptdesc->vt == VT_PTR);
-        if (e.tdesc.vt == VT_VARIANT || given.vt == VT_BYREF || (!isOut && given.vt == type)) {
-            pointers.push_back(&given);  // as it is: a null string stays null
-        } else if (isOut) {
-            out.vt = e.tdesc.lptdesc->vt == VT_PTR ? VARTYPE(VT_DISPATCH) : e.tdesc.lptdesc->vt;
-            out.llVal = start = e.paramdesc.wParamFlags & PARAMFLAG_FOUT ? marker : 0;  // New's is an in pointer, which a proxy sends
-            value.vt = VT_BYREF | out.vt, value.byref = &out.llVal;
-            retval = e.paramdesc.wParamFlags & PARAMFLAG_FRETVAL;
-            pointers.push_back(&value);
-        } else {
-            hr = VariantChangeType(&value, &given, 0, type);
-            pointers.push_back(&value);
-        }
-        types.push_back(e.tdesc.vt == VT_VARIANT ? VARTYPE(VT_VARIANT) : pointers.back()->vt);
+    for (std::wstring step : Split(steps, L'\n')) {
+        step.erase(0, step.find_first_not_of(L' '));
+        const size_t at = step.find(L" =>");
+        if (!step.empty())
+            EXPECT_EQ(at == std::wstring::npos ? L"" : step.substr(std::min(at + 4, step.size())),
+                      Call(object, step.substr(0, at)))
+                << Narrow(step.substr(0, 80));
     }
-    if (SUCCEEDED(hr) &&
-        SUCCEEDED(hr = DispCallFunc(itf.Get(), fd->oVft, fd->callconv, VT_ERROR, fd->cParams, types.data(), pointers.data(), &result)))
-        hr = result.scode;
-    info->ReleaseFuncDesc(fd);
-    const bool changed = out.vt != VT_EMPTY && out.llVal != start;
-    if (!changed)
-        out.vt = VT_EMPTY;  // nothing to free
-    return hr == S_OK ? (retval ? Shown(hr, out) : L"") : Outcome(hr) + (changed ? L" (out changed)" : L"");
 }
 
 // ---- events -------------------------------------------------------------------------
 
-ModuleTest::ModuleTest() { SetEnvironmentVariableW(L"KALVORA_EVENT_LOG", (m_path = TempFile(L"events.log", "")).c_str()); }
+ModuleTest::ModuleTest()
+{
+    WipeStore();
+    SetEnvironmentVariableW(L"KALVORA_EVENT_LOG", (m_path = TempFile(L"events.log", "")).c_str());
+}
 
 ModuleTest::~ModuleTest()
 {
-    ForgetLast();
     SetEnvironmentVariableW(L"KALVORA_EVENT_LOG", nullptr);
     DeleteFileW(m_path.c_str());
 }
@@ -271,7 +191,8 @@ std::wstring TempFile(const std::wstring& name, const std::string& bytes)
 Texts TakeLines(const std::wstring& path)
 {
     std::string data;
-    if (std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"rb"), &fclose); file)  // sharing read and write
+    if (std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"rb"), &fclose);
+        file)  // sharing read and write
         for (char block[4096]; size_t got = fread(block, 1, sizeof block, file.get());)
             data.append(block, got);
     DeleteFileW(path.c_str());
@@ -282,24 +203,19 @@ Texts TakeLines(const std::wstring& path)
     return lines;
 }
 
-Texts ModuleTest::TakeEvents(bool whole)
+Texts ModuleTest::TakeEvents()
 {
     Texts events;
     for (const std::wstring& line : TakeLines(m_path)) {
         const Texts f = Split(line, L'\t');  // type, id, source line, file, text
-        events.push_back(f.size() != 5 ? L"<malformed> " + line
-                         : whole       ? f[0] + L" " + f[1] + L" " + f[3] + L" " + f[4]
-                                       : f[1] + L" " + f[4]);
+        const bool ours = f.size() == 5 && f[0] == L"1" && f[3].size() >= file_.size() &&
+                          f[3].compare(f[3].size() - file_.size(), file_.size(), file_) == 0;
+        events.push_back(ours ? f[1] + L" " + f[4] : L"<not an error event of " + file_ + L"> " + line);
     }
     return events;
 }
 
-void ModuleTest::ExpectEvents(Texts events)
-{
-    for (std::wstring& e : events)
-        e = L"1 " + e.substr(0, 9) + file_ + L" " + e.substr(9);
-    EXPECT_EQ(events, TakeEvents(true));
-}
+void ModuleTest::ExpectEvents(const Texts& events) { EXPECT_EQ(events, TakeEvents()); }
 
 // ---- registry -----------------------------------------------------------------------
 
@@ -383,19 +299,22 @@ std::shared_ptr<void> Restrict(HKEY root, const std::wstring& path, const wchar_
     return std::shared_ptr<void>(nullptr, [=](void*) { SetKeyAccess(root, path, L"D:(A;;KA;;;WD)"); });
 }
 
-const std::wstring kUsers = L"SOFTWARE\\Vantrope\\ORVE\\TAV\\Users", kShares = L"SOFTWARE\\Kalvora\\Ostrel\\2.0\\shares";
+const std::wstring kUsers = L"SOFTWARE\\Vantrope\\ORVE\\TAV\\Users",
+                   kShares = L"SOFTWARE\\Kalvora\\Ostrel\\2.0\\shares";
 
 namespace {
 
-void Dump(const std::wstring& path, const std::wstring& shown, Texts& out)
+void Dump(const std::wstring& path, const std::wstring& shown, Texts& out, bool root = false)
 {
     if (!KeyExists(HKEY_LOCAL_MACHINE, path))
         return;
-    out.push_back(shown);
+    if (!root)
+        out.push_back(shown);
     for (const std::wstring& value : Names(HKEY_LOCAL_MACHINE, path, true)) {
         DWORD type = 0;
         const std::wstring data = GetStored(HKEY_LOCAL_MACHINE, path, value.c_str(), &type);
-        out.push_back(shown + L":" + value + L"=" + data + (type == REG_SZ ? L"" : L" (type " + std::to_wstring(type) + L")"));
+        out.push_back(shown + L":" + value + L"=" + data +
+                      (type == REG_SZ ? L"" : L" (type " + std::to_wstring(type) + L")"));
     }
     for (const std::wstring& key : Names(HKEY_LOCAL_MACHINE, path, false))
         Dump(path + L"\\" + key, shown + L"\\" + key, out);
@@ -406,8 +325,8 @@ void Dump(const std::wstring& path, const std::wstring& shown, Texts& out)
 Texts Store()
 {
     Texts lines;
-    Dump(kUsers, L"Users", lines);
-    Dump(kShares, L"shares", lines);
+    Dump(kUsers, L"Users", lines, true);
+    Dump(kShares, L"shares", lines, true);
     std::sort(lines.begin(), lines.end());
     return lines;
 }
@@ -461,18 +380,26 @@ void Domain(const wchar_t* dnsName, const wchar_t* shortName, const std::string&
 size_t ProcessHandles()
 {
     // SYSTEM_HANDLE_INFORMATION_EX (64): a count, a reserved word, then one entry per handle.
-    struct Entry { PVOID object; ULONG_PTR process, handle; ULONG access; USHORT trace, type; ULONG attributes, reserved; };
+    struct Entry {
+        PVOID object;
+        ULONG_PTR process, handle;
+        ULONG access;
+        USHORT trace, type;
+        ULONG attributes, reserved;
+    };
     using Query = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
     static const auto query = reinterpret_cast<Query>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtQuerySystemInformation")));
     // Outside the heaps: a checked heap would verify this much free space on every call.
     for (SIZE_T size = 1 << 19;; size *= 2) {
         std::unique_ptr<ULONG_PTR, void (*)(ULONG_PTR*)> buffer(
-            static_cast<ULONG_PTR*>(VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE)), [](ULONG_PTR* p) { VirtualFree(p, 0, MEM_RELEASE); });
+            static_cast<ULONG_PTR*>(VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE)),
+            [](ULONG_PTR* p) { VirtualFree(p, 0, MEM_RELEASE); });
         if (query(64, buffer.get(), ULONG(size), nullptr) == NTSTATUS(0xC0000004))
             continue;  // STATUS_INFO_LENGTH_MISMATCH
         const auto* entries = reinterpret_cast<const Entry*>(buffer.get() + 2);
-        return std::count_if(entries, entries + buffer.get()[0], [](const Entry& e) { return e.process == GetCurrentProcessId(); });
+        return std::count_if(entries, entries + buffer.get()[0],
+                             [](const Entry& e) { return e.process == GetCurrentProcessId(); });
     }
 }
 
