@@ -3,6 +3,7 @@
 // Steps are calls as Expect (tests/support) makes them: "call => outcome".
 #include <gtest/gtest.h>
 
+#include "support/FaultHook.h"
 #include "support/TestSupport.h"
 
 using namespace kalvora;
@@ -360,6 +361,33 @@ TEST_F(Users, ImportFileOfAPathThatNamesNoFileGivesMinusTwo)
     EXPECT_EQ(S_OK, users_->ImportFile(nullptr, &check));
     EXPECT_EQ(-2, check);
     Steps(L"ImportFile|#null => !0x80020005\nGetCount => 0");
+    DeleteFileW(file.c_str());
+}
+
+// Out of memory ends the import, with the records handed to AddUser so far
+// in Check: never fewer than the users it added, never -1 for a file that
+// has its heading. The n-th allocation fails, for every n the import makes.
+TEST_F(Users, ImportFileCountsTheRecordsItHandledWhenMemoryRunsOut)
+{
+    const std::wstring file = TempFile(L"oom.csv", "h\n1,2,3,4,5,a,7,PC,\n1,2,3,4,5,b,7,PC,\n");
+    const HMODULE module = GetModuleHandleW(L"KalvoraAdminUser.dll");
+    const auto failCall = Export<FailCallFn>(module, "KalvoraTestFailCall");
+    const auto calls = Export<CallsFn>(module, "KalvoraTestCalls");
+    ASSERT_TRUE(failCall && calls);
+    leaks_.IgnoreHandles();  // the handles of each failure: tests/load
+    LONG check = 0, count = 0;
+    for (LONG n = 1, reached = 1; reached >= n - 1; ++n) {  // until a run reaches no n-th allocation
+        Load();
+        failCall(kFaultAlloc, n, 0);
+        EXPECT_EQ(S_OK, users_->ImportFile(B(file).Get(), &check));
+        reached = calls(kFaultAlloc, nullptr);
+        failCall(kFaultAlloc, 0, 0);
+        ASSERT_EQ(S_OK, users_->GetCount(&count));
+        EXPECT_TRUE(count <= check && check <= 2)
+            << "allocation " << n << ": " << check << " for " << count << " users";
+        TakeEvents();
+    }
+    EXPECT_EQ(2, check) << "without a failure";
     DeleteFileW(file.c_str());
 }
 
