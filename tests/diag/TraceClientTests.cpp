@@ -42,11 +42,19 @@ TEST(TraceClient, RegistersByAddressAndSendsTheStartupMessageOnlyWhenEnabled)
 {
     // Device present, register result, control block given, its logger, enable bits,
     // level; then whether the startup message goes out and whether the handle is closed.
-    struct Case { bool present; BOOL result; bool block; ULONGLONG logger; BYTE enable, level; bool sent, closed; };
+    struct Case {
+        bool present;
+        BOOL result;
+        bool block;
+        ULONGLONG logger;
+        BYTE enable, level;
+        bool sent, closed;
+    };
     const Case cases[] = {
         {true, TRUE, true, 0x1234, kTraceClassInfoBit, 1, true, false},
         {true, TRUE, true, 0x1000000000000, kTraceClassInfoBit, 1, true, false},  // high half only
-        {true, TRUE, true, ~0ULL, 0xFF, 0xFF, true, false}, {true, TRUE, true, 0, 0xFF, 5, false, false},  // logger 0
+        {true, TRUE, true, ~0ULL, 0xFF, 0xFF, true, false},
+        {true, TRUE, true, 0, 0xFF, 5, false, false},       // logger 0
         {true, TRUE, true, 0x1234, 0xFD, 5, false, false},  // WLG_INFO clear
         {true, TRUE, true, 0x1234, 0xFF, 0, false, false},  // level 0
         {false, TRUE, true, 1, 0xFF, 1, false, false},      // no device
@@ -75,7 +83,8 @@ TEST(TraceClient, RegistersByAddressAndSendsTheStartupMessageOnlyWhenEnabled)
         EXPECT_STREQ(L"ORVE_KalvoraAdminUser", reinterpret_cast<const wchar_t*>(At(Get(reg, kPtr, kPtr))));
         if (c.sent) {  // message 10 without arguments, for the logger of the control block
             const Device::Request& msg = g_device.requests[1];
-            EXPECT_EQ(std::tuple(0x22200Ful, 64u, c.logger), std::tuple(msg.code, msg.input.size(), Get(msg.input, 8, 8)));
+            EXPECT_EQ(std::tuple(0x22200Ful, 64u, c.logger),
+                      std::tuple(msg.code, msg.input.size(), Get(msg.input, 8, 8)));
             EXPECT_EQ(L"{152064F0-BD4B-4A88-A74C-05B27923B067}", GuidAt(Get(msg.input, 24, 8)));
             EXPECT_EQ((std::vector<Bytes>{{10, 0}}), msg.data);
         }
@@ -93,9 +102,10 @@ TEST(TraceClient, ArgumentsEndAtANullAddressMoreThanEightAreGatheredOver8192AreR
     NewClient(client, block, 1, 0, 0).Start();
     const auto send = [&](auto... args) { return client->Message(1, 0, 0, &kTraceMessageGuid, 0xABCD1234, args...); };
     const Bytes big(8192);
-    EXPECT_EQ(0u, send("abc", ULONG(3), L"xy", ULONG(6), (const void*)nullptr, ULONG(5), "zz", ULONG(2), (const void*)nullptr));
-    EXPECT_EQ(0u, send("one", ULONG(3), "two", ULONG(3), "3", ULONG(1), "4", ULONG(1), "5", ULONG(1), "6", ULONG(1), "7",
-                       ULONG(1), "8", ULONG(1), "nine", ULONG(4), (const void*)nullptr));
+    EXPECT_EQ(0u, send("abc", ULONG(3), L"xy", ULONG(6), (const void*)nullptr, ULONG(5), "zz", ULONG(2),
+                       (const void*)nullptr));
+    EXPECT_EQ(0u, send("one", ULONG(3), "two", ULONG(3), "3", ULONG(1), "4", ULONG(1), "5", ULONG(1), "6", ULONG(1),
+                       "7", ULONG(1), "8", ULONG(1), "nine", ULONG(4), (const void*)nullptr));
     // Nothing is sent beyond 8192 bytes (where the limit lies, and sums that wrap around: fuzz_trace_buffer).
     EXPECT_EQ(0xC0000001u, send(big.data(), ULONG(8192), "z", ULONG(1), (const void*)nullptr));
     ASSERT_EQ(3u, g_device.requests.size());

@@ -36,10 +36,14 @@ void Dump(const std::wstring& path, Keys& out)
 std::pair<Keys, Keys> Registration(const std::wstring& module)
 {
     Keys expected, held;
-    for (auto [n, line] : ReadLines("module/registered.txt"))
-        if (!line.empty())
-            expected.insert(
-                line.find(L"{module}") == std::wstring::npos ? line : line.replace(line.find(L"{module}"), 8, module));
+    std::wstring root, key;  // the last key that does not start with "\\", and the last key
+    for (auto [n, line] : ReadLines("module/registered.txt")) {
+        if (line.empty())
+            continue;
+        std::wstring full = line[0] == L'|' ? key + line : (key = line[0] == L'\\' ? root + line : (root = line));
+        const size_t at = full.find(L"{module}");
+        expected.insert(at == std::wstring::npos ? full : full.replace(at, 8, module));
+    }
     for (const std::wstring& key : expected)
         if (key.find(L'|') == std::wstring::npos &&
             (key.find(L'\\') == std::wstring::npos || !expected.count(key.substr(0, key.rfind(L'\\')))))
