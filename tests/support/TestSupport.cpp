@@ -6,8 +6,6 @@
 #include <sddl.h>
 #include <winternl.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -15,36 +13,50 @@
 
 namespace kalvora::test {
 
-std::wstring InstallPath(const wchar_t* fileName) { return std::wstring(KALVORA_INSTALL_DIR_W) + L"\\" + fileName; }
-std::wstring Str(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : L"<null>"; }
+namespace {
 
-Texts Split(const std::wstring& text, const std::wstring& separator)
+wstring FromUtf8(const std::string& bytes)
+{
+    wstring text(bytes.size(), L'\0');
+    text.resize(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), int(bytes.size()), &text[0], int(text.size())));
+    return text;
+}
+
+void Check(LONG err, const char* call)
+{
+    if (err)
+        throw std::runtime_error(call + (": " + std::to_string(err)));
+}
+
+}  // namespace
+
+wstring InstallPath(const wchar_t* fileName) { return wstring(KALVORA_INSTALL_DIR_W) + L"\\" + fileName; }
+wstring Str(BSTR text) { return text ? wstring(text, SysStringLen(text)) : L"<null>"; }
+
+Texts Split(const wstring& text, const wstring& separator)
 {
     Texts parts;
-    for (size_t at = 0, next = 0; next != std::wstring::npos; at = next + separator.size())
+    for (size_t at = 0, next = 0; next != wstring::npos; at = next + separator.size())
         parts.push_back(text.substr(at, (next = text.find(separator, at)) - at));
     return parts;
 }
 
-std::wstring Join(const Texts& parts, const wchar_t* separator)
+wstring Join(const Texts& parts, const wchar_t* separator)
 {
-    std::wstring text;
+    wstring text;
     for (size_t i = 0; i < parts.size(); ++i)
         text += (i ? separator : L"") + parts[i];
     return text;
 }
 
-std::vector<std::pair<int, std::wstring>> ReadLines(const std::string& file)
+std::vector<std::pair<int, wstring>> ReadLines(const std::string& file)
 {
-    std::vector<std::pair<int, std::wstring>> lines;
+    std::vector<std::pair<int, wstring>> lines;
     std::ifstream in(KALVORA_TESTS_DIR "/" + file);
     std::string line;
-    for (int n = 1; std::getline(in, line); ++n) {
-        std::wstring text(line.size(), L'\0');
-        text.resize(MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), &text[0], int(text.size())));
-        if (text.empty() || text[0] != L'#')
-            lines.emplace_back(n, std::move(text));
-    }
+    for (int n = 1; std::getline(in, line); ++n)
+        if (line.empty() || line[0] != '#')
+            lines.emplace_back(n, FromUtf8(line));
     return lines;
 }
 
@@ -52,11 +64,9 @@ std::vector<std::pair<int, std::wstring>> ReadLines(const std::string& file)
 
 namespace {
 
-// An argument as a script makes it: text (<null>: a null string) or a typed
-// value: #null, #empty, #i4 (7), #nothing (no object) or #obj (the called object).
-void SetArg(VARIANT& v, const std::wstring& text, IDispatch* self)
+// An argument as a script makes it (see Call); `self` is the object called.
+void SetArg(VARIANT& v, const wstring& text, IDispatch* self)
 {
-    VariantInit(&v);
     if (text == L"#null") {
         v.vt = VT_NULL;
     } else if (text == L"#i4") {
@@ -64,50 +74,64 @@ void SetArg(VARIANT& v, const std::wstring& text, IDispatch* self)
     } else if (text == L"#nothing" || text == L"#obj") {
         v.vt = VT_DISPATCH;
         if ((v.pdispVal = text == L"#obj" ? self : nullptr))
-            v.pdispVal->AddRef();
+            self->AddRef();
     } else if (text != L"#empty") {
         v.vt = VT_BSTR, v.bstrVal = text == L"<null>" ? nullptr : B(text).Detach();
     }
 }
 
-// A call as Call takes it: the member, whether it is a put
-// (whose value is the one argument), and the arguments in their order, with
-// the variables that references point at.
-struct Parsed {
-    Parsed(const std::wstring& call, IDispatch* self)
-        : parts(Split(call, L'|')),
-          put(parts[0].find(L'=') != std::wstring::npos),
-          args(parts.size() - !put),
-          refs(args.size())
-    {
-        const size_t eq = parts[0].find(L'=');
-        if (put) {
-            parts.push_back(parts[0].substr(eq + 1));
-            parts[0].resize(eq);
-        }
-        for (size_t i = 1; i < parts.size(); ++i) {
-            VARIANT &arg = args[i - 1], &ref = refs[i - 1];
-            if (parts[i] == L"&#object") {  // an object's out parameter
-                ref.vt = VT_DISPATCH, ref.pdispVal = nullptr;
-                arg.vt = VT_BYREF | VT_DISPATCH, arg.ppdispVal = &ref.pdispVal;
-            } else if (parts[i][0] != L'&') {
-                SetArg(arg, parts[i], self);
-            } else {
-                SetArg(ref, parts[i].substr(1), self);
-                arg.vt = VT_BYREF | VT_VARIANT, arg.pvarVal = &ref;
-            }
+}  // namespace
+
+wstring Outcome(HRESULT hr)
+{
+    wchar_t hex[16];
+    swprintf(hex, 16, L"!0x%08lX", static_cast<unsigned long>(hr));
+    return hr == S_OK ? L"" : hr == E_FAIL ? L"!E_FAIL" : hr == E_INVALIDARG ? L"!E_INVALIDARG" : hex;
+}
+
+wstring Call(IUnknown* object, const wstring& call)
+{
+    ComPtr<IDispatch> disp;
+    if (!object || FAILED(object->QueryInterface(IID_IDispatch, &disp)))
+        return L"!no IDispatch";
+    Texts parts = Split(call, L'|');
+    const size_t eq = parts[0].find(L'=');
+    const bool put = eq != wstring::npos;
+    if (put) {
+        parts.push_back(parts[0].substr(eq + 1));
+        parts[0].resize(eq);
+    }
+    // The arguments, last first as DISPPARAMS holds them, and the variables
+    // that references point at.
+    const size_t n = parts.size() - 1;
+    std::vector<Variant> args(n), refs(n);
+    for (size_t i = 0; i < n; ++i) {
+        const wstring& part = parts[i + 1];
+        VARIANT &arg = args[n - 1 - i], &ref = refs[i];
+        if (part == L"&#object") {  // an object's out parameter
+            ref.vt = VT_DISPATCH, ref.pdispVal = nullptr;
+            arg.vt = VT_BYREF | VT_DISPATCH, arg.ppdispVal = &ref.pdispVal;
+        } else if (part[0] != L'&') {
+            SetArg(arg, part, disp.Get());
+        } else {
+            SetArg(ref, part.substr(1), disp.Get());
+            arg.vt = VT_BYREF | VT_VARIANT, arg.pvarVal = &ref;
         }
     }
-    Texts parts;
-    bool put;
-    std::vector<Variant> args, refs;
-};
-
-// A result as Call shows it.
-std::wstring Shown(HRESULT hr, const VARIANT& result)
-{
+    std::vector<VARIANT> raw(args.begin(), args.end());  // `args` owns what they hold
+    LPOLESTR name = &parts[0][0];
+    DISPID id = 0, named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{raw.data(), put ? &named : nullptr, UINT(n), put};
+    Variant result;
+    EXCEPINFO excep{};
+    HRESULT hr = disp->GetIDsOfNames(IID_NULL, &name, 1, 0, &id);
+    if (SUCCEEDED(hr))
+        hr = disp->Invoke(id, IID_NULL, 0, put ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                          &params, &result, &excep, nullptr);
+    for (BSTR text : {excep.bstrSource, excep.bstrDescription, excep.bstrHelpFile})
+        SysFreeString(text);
     if (hr != S_OK)
-        return Outcome(hr);
+        return Outcome(hr == DISP_E_EXCEPTION ? excep.scode : hr);
     switch (result.vt) {
         case VT_EMPTY:
             return L"";
@@ -122,49 +146,19 @@ std::wstring Shown(HRESULT hr, const VARIANT& result)
     }
 }
 
-}  // namespace
-
-std::wstring Outcome(HRESULT hr)
+void Expect(IUnknown* object, const wstring& steps)
 {
-    wchar_t hex[16];
-    swprintf(hex, 16, L"!0x%08lX", static_cast<unsigned long>(hr));
-    return hr == S_OK ? L"" : hr == E_FAIL ? L"!E_FAIL" : hr == E_INVALIDARG ? L"!E_INVALIDARG" : hex;
-}
-
-std::wstring Call(IUnknown* object, const std::wstring& call)
-{
-    ComPtr<IDispatch> disp;
-    if (!object || FAILED(object->QueryInterface(IID_IDispatch, &disp)))
-        return L"!no IDispatch";
-    Parsed c(call, disp.Get());
-    LPOLESTR name = &c.parts[0][0];
-    DISPID id = 0, named = DISPID_PROPERTYPUT;
-    std::vector<VARIANT> reversed(c.args.rbegin(), c.args.rend());  // as DISPPARAMS holds them; `c` owns them
-    DISPPARAMS params{reversed.data(), c.put ? &named : nullptr, UINT(reversed.size()), c.put};
-    Variant result;
-    EXCEPINFO excep{};
-    HRESULT hr = disp->GetIDsOfNames(IID_NULL, &name, 1, 0, &id);
-    if (SUCCEEDED(hr))
-        hr = disp->Invoke(id, IID_NULL, 0, c.put ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                          &params, &result, &excep, nullptr);
-    for (BSTR text : {excep.bstrSource, excep.bstrDescription, excep.bstrHelpFile})
-        SysFreeString(text);
-    return Shown(hr == DISP_E_EXCEPTION ? excep.scode : hr, result);
-}
-
-void Expect(IUnknown* object, const std::wstring& steps)
-{
-    for (std::wstring step : Split(steps, L'\n')) {
+    for (wstring step : Split(steps, L'\n')) {
         step.erase(0, step.find_first_not_of(L' '));
         const size_t at = step.find(L" =>");
         if (!step.empty())
-            EXPECT_EQ(at == std::wstring::npos ? L"" : step.substr(std::min(at + 4, step.size())),
+            EXPECT_EQ(at == wstring::npos ? L"" : step.substr(std::min(at + 4, step.size())),
                       Call(object, step.substr(0, at)))
                 << Narrow(step.substr(0, 80));
     }
 }
 
-// ---- events -------------------------------------------------------------------------
+// ---- events and files ---------------------------------------------------------------
 
 ModuleTest::ModuleTest()
 {
@@ -178,27 +172,26 @@ ModuleTest::~ModuleTest()
     DeleteFileW(m_path.c_str());
 }
 
-std::wstring TempFile(const std::wstring& name, const std::string& bytes)
+wstring TempFile(const wstring& name, const std::string& bytes)
 {
     wchar_t dir[MAX_PATH];
-    const std::wstring path = std::wstring(dir, GetTempPathW(MAX_PATH, dir)) + name;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"wb"), &fclose);
-    if (!file || fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
+    const wstring path = wstring(dir, GetTempPathW(MAX_PATH, dir)) + name;
+    FILE* file = _wfopen(path.c_str(), L"wb");
+    if (!file || fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || fclose(file))
         throw std::runtime_error("cannot write a temporary file");
     return path;
 }
 
-Texts TakeLines(const std::wstring& path)
+Texts TakeLines(const wstring& path)
 {
     std::string data;
-    if (std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"rb"), &fclose);
-        file)  // sharing read and write
-        for (char block[4096]; size_t got = fread(block, 1, sizeof block, file.get());)
+    if (FILE* file = _wfopen(path.c_str(), L"rb")) {  // sharing read and write
+        for (char block[4096]; size_t got = fread(block, 1, sizeof block, file);)
             data.append(block, got);
+        fclose(file);
+    }
     DeleteFileW(path.c_str());
-    std::wstring text(data.size(), L'\0');
-    text.resize(MultiByteToWideChar(CP_UTF8, 0, data.data(), int(data.size()), &text[0], int(text.size())));
-    Texts lines = Split(text, L'\n');
+    Texts lines = Split(FromUtf8(data), L'\n');
     lines.pop_back();  // after the last line feed
     return lines;
 }
@@ -206,7 +199,7 @@ Texts TakeLines(const std::wstring& path)
 Texts ModuleTest::TakeEvents()
 {
     Texts events;
-    for (const std::wstring& line : TakeLines(m_path)) {
+    for (const wstring& line : TakeLines(m_path)) {
         const Texts f = Split(line, L'\t');  // type, id, source line, file, text
         const bool ours = f.size() == 5 && f[0] == L"1" && f[3].size() >= file_.size() &&
                           f[3].compare(f[3].size() - file_.size(), file_.size(), file_) == 0;
@@ -221,18 +214,19 @@ void ModuleTest::ExpectEvents(const Texts& events) { EXPECT_EQ(events, TakeEvent
 
 namespace {
 
-RegKey Open(HKEY root, const std::wstring& path, REGSAM access, bool create = false)
+RegKey Open(HKEY root, const wstring& path, REGSAM access, bool create = false)
 {
     RegKey key;
     access |= root == HKEY_LOCAL_MACHINE ? kStoreView : 0;
-    if (!create)
+    if (create)
+        Check(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, access, nullptr, key.Put(), nullptr),
+              "RegCreateKeyEx");
+    else
         RegOpenKeyExW(root, path.c_str(), 0, access, key.Put());
-    else if (LONG err = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, access, nullptr, key.Put(), nullptr))
-        throw std::runtime_error("RegCreateKeyEx: " + std::to_string(err));
     return key;
 }
 
-LONG SetKeyAccess(HKEY root, const std::wstring& path, const wchar_t* sddl)
+LONG SetKeyAccess(HKEY root, const wstring& path, const wchar_t* sddl)
 {
     PSECURITY_DESCRIPTOR sd = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr))
@@ -244,80 +238,77 @@ LONG SetKeyAccess(HKEY root, const std::wstring& path, const wchar_t* sddl)
 
 }  // namespace
 
-void DeleteTree(HKEY root, const std::wstring& path)
+void DeleteTree(HKEY root, const wstring& path)
 {
     const size_t cut = path.find_last_of(L'\\') + 1;  // through the parent, opened in the key's view
     RegKey parent = Open(root, path.substr(0, cut ? cut - 1 : 0), KEY_ALL_ACCESS);
-    LONG err = parent ? RegDeleteTreeW(parent.Get(), path.c_str() + cut) : 0;
-    if (err != ERROR_SUCCESS && err != ERROR_FILE_NOT_FOUND)
-        throw std::runtime_error("RegDeleteTree: " + std::to_string(err));
+    const LONG err = parent ? RegDeleteTreeW(parent.Get(), path.c_str() + cut) : 0;
+    Check(err == ERROR_FILE_NOT_FOUND ? 0 : err, "RegDeleteTree");
 }
 
-bool KeyExists(HKEY root, const std::wstring& path) { return bool(Open(root, path, KEY_READ)); }
-void CreateKey(HKEY root, const std::wstring& path) { Open(root, path, KEY_READ, true); }
+bool KeyExists(HKEY root, const wstring& path) { return bool(Open(root, path, KEY_READ)); }
+void CreateKey(HKEY root, const wstring& path) { Open(root, path, KEY_READ, true); }
 
-void SetRaw(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD size)
+void SetRaw(HKEY root, const wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD size)
 {
-    if (LONG err = RegSetValueExW(Open(root, path, KEY_SET_VALUE, true).Get(), name, 0, type, (const BYTE*)data, size))
-        throw std::runtime_error("RegSetValueEx: " + std::to_string(err));
+    Check(RegSetValueExW(Open(root, path, KEY_SET_VALUE, true).Get(), name, 0, type, (const BYTE*)data, size),
+          "RegSetValueEx");
 }
 
-void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value)
+void SetString(HKEY root, const wstring& path, const wchar_t* name, const wstring& value)
 {
     SetRaw(root, path, name, REG_SZ, value.c_str(), DWORD((value.size() + 1) * sizeof(wchar_t)));
 }
 
-std::wstring GetStored(HKEY root, const std::wstring& path, const wchar_t* name, DWORD* type)
+wstring GetStored(HKEY root, const wstring& path, const wchar_t* name, DWORD* type)
 {
     RegKey key = Open(root, path, KEY_READ);
     DWORD size = 0;
     if (!key || RegQueryValueExW(key.Get(), name, nullptr, type, nullptr, &size) != ERROR_SUCCESS)
         return L"<missing>";
-    std::wstring text((size + 1) / sizeof(wchar_t), L'\0');
+    wstring text((size + 1) / sizeof(wchar_t), L'\0');
     RegQueryValueExW(key.Get(), name, nullptr, type, reinterpret_cast<BYTE*>(&text[0]), &size);
     return text.substr(0, size / sizeof(wchar_t));
 }
 
-Texts Names(HKEY root, const std::wstring& path, bool values)
+Texts Names(HKEY root, const wstring& path, bool values)
 {
     Texts names;
     RegKey key = Open(root, path, KEY_READ);
-    std::wstring name(16384, L'\0');
+    wchar_t name[16384];
     for (DWORD i = 0, len = 16384; key; ++i, len = 16384) {
-        if ((values ? RegEnumValueW(key.Get(), i, &name[0], &len, nullptr, nullptr, nullptr, nullptr)
-                    : RegEnumKeyExW(key.Get(), i, &name[0], &len, nullptr, nullptr, nullptr, nullptr)) != ERROR_SUCCESS)
+        if ((values ? RegEnumValueW(key.Get(), i, name, &len, nullptr, nullptr, nullptr, nullptr)
+                    : RegEnumKeyExW(key.Get(), i, name, &len, nullptr, nullptr, nullptr, nullptr)) != ERROR_SUCCESS)
             break;
-        names.push_back(name.substr(0, len));
+        names.emplace_back(name, len);
     }
     return names;
 }
 
-std::shared_ptr<void> Restrict(HKEY root, const std::wstring& path, const wchar_t* sddl)
+std::shared_ptr<void> Restrict(HKEY root, const wstring& path, const wchar_t* sddl)
 {
-    if (LONG err = SetKeyAccess(root, path, sddl))
-        throw std::runtime_error("cannot set an access list: " + std::to_string(err));
+    Check(SetKeyAccess(root, path, sddl), "cannot set an access list");
     return std::shared_ptr<void>(nullptr, [=](void*) { SetKeyAccess(root, path, L"D:(A;;KA;;;WD)"); });
 }
 
-const std::wstring kUsers = L"SOFTWARE\\Vantrope\\ORVE\\TAV\\Users",
+const wstring kUsers = L"SOFTWARE\\Vantrope\\ORVE\\TAV\\Users",
                    kShares = L"SOFTWARE\\Kalvora\\Ostrel\\2.0\\shares";
 
 namespace {
 
-void Dump(const std::wstring& path, const std::wstring& shown, Texts& out, bool root = false)
+// The lines of a key below the store's roots, shown as `shown`, and of its subkeys.
+void Dump(const wstring& path, const wstring& shown, Texts& out)
 {
-    if (!KeyExists(HKEY_LOCAL_MACHINE, path))
-        return;
-    if (!root)
-        out.push_back(shown);
-    for (const std::wstring& value : Names(HKEY_LOCAL_MACHINE, path, true)) {
+    for (const wstring& value : Names(HKEY_LOCAL_MACHINE, path, true)) {
         DWORD type = 0;
-        const std::wstring data = GetStored(HKEY_LOCAL_MACHINE, path, value.c_str(), &type);
+        const wstring data = GetStored(HKEY_LOCAL_MACHINE, path, value.c_str(), &type);
         out.push_back(shown + L":" + value + L"=" + data +
                       (type == REG_SZ ? L"" : L" (type " + std::to_wstring(type) + L")"));
     }
-    for (const std::wstring& key : Names(HKEY_LOCAL_MACHINE, path, false))
+    for (const wstring& key : Names(HKEY_LOCAL_MACHINE, path, false)) {
+        out.push_back(shown + L"\\" + key);
         Dump(path + L"\\" + key, shown + L"\\" + key, out);
+    }
 }
 
 }  // namespace
@@ -325,15 +316,15 @@ void Dump(const std::wstring& path, const std::wstring& shown, Texts& out, bool 
 Texts Store()
 {
     Texts lines;
-    Dump(kUsers, L"Users", lines, true);
-    Dump(kShares, L"shares", lines, true);
+    Dump(kUsers, L"Users", lines);
+    Dump(kShares, L"shares", lines);
     std::sort(lines.begin(), lines.end());
     return lines;
 }
 
 void EmptyStore()
 {
-    for (const std::wstring& root : {kUsers, kShares}) {
+    for (const wstring& root : {kUsers, kShares}) {
         DeleteTree(HKEY_LOCAL_MACHINE, root);
         CreateKey(HKEY_LOCAL_MACHINE, root);
     }
@@ -345,33 +336,32 @@ void WipeStore()
     EmptyStore();
 }
 
-void Folders(const std::wstring& computer, const Texts& paths)
+void Folders(const wstring& computer, const Texts& paths)
 {
     wchar_t prefix[MAX_PATH] = {};
     GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
-    for (const std::wstring& path : paths) {
-        std::wstring dir = L"Z:" + std::wstring(prefix) + L"/dosdevices";
-        for (const std::wstring& part : Split(L"unc/" + computer + L"/" + path, L'/'))
+    for (const wstring& path : paths) {
+        wstring dir = L"Z:" + wstring(prefix) + L"/dosdevices";
+        for (const wstring& part : Split(L"unc/" + computer + L"/" + path, L'/'))
             CreateDirectoryW((dir += L"/" + part).c_str(), nullptr);
     }
 }
 
-void Reachable(const std::wstring& computer)
+void Reachable(const wstring& computer)
 {
     SetString(HKEY_LOCAL_MACHINE, L"Software\\KalvoraTest\\Network\\Reachable", computer.c_str(), L"");
 }
 
 void Domain(const wchar_t* dnsName, const wchar_t* shortName, const std::string& fixture)
 {
-    const std::wstring info = L"Software\\KalvoraTest\\ADSystemInfo", directory = L"Software\\KalvoraTest\\Directory";
+    const wstring info = L"Software\\KalvoraTest\\ADSystemInfo", directory = L"Software\\KalvoraTest\\Directory";
     DeleteTree(HKEY_LOCAL_MACHINE, info);
     DeleteTree(HKEY_LOCAL_MACHINE, directory);
     for (const auto& [name, value] : {std::pair(L"DomainDNSName", dnsName), std::pair(L"DomainShortName", shortName)})
         if (value)
             SetString(HKEY_LOCAL_MACHINE, info, name, value);
-    const std::string file = KALVORA_TESTS_DIR "/" + fixture;
     if (!fixture.empty())
-        SetString(HKEY_LOCAL_MACHINE, directory, L"Fixture", std::wstring(file.begin(), file.end()));
+        SetString(HKEY_LOCAL_MACHINE, directory, L"Fixture", FromUtf8(KALVORA_TESTS_DIR "/" + fixture));
     SetString(HKEY_LOCAL_MACHINE, directory, L"Log", TempFile(L"directory.log", ""));
 }
 
@@ -387,19 +377,20 @@ size_t ProcessHandles()
         USHORT trace, type;
         ULONG attributes, reserved;
     };
-    using Query = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
-    static const auto query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtQuerySystemInformation")));
+    static const auto query = Export<NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG)>(GetModuleHandleW(L"ntdll"),
+                                                                                    "NtQuerySystemInformation");
     // Outside the heaps: a checked heap would verify this much free space on every call.
     for (SIZE_T size = 1 << 19;; size *= 2) {
-        std::unique_ptr<ULONG_PTR, void (*)(ULONG_PTR*)> buffer(
-            static_cast<ULONG_PTR*>(VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE)),
-            [](ULONG_PTR* p) { VirtualFree(p, 0, MEM_RELEASE); });
-        if (query(64, buffer.get(), ULONG(size), nullptr) == NTSTATUS(0xC0000004))
-            continue;  // STATUS_INFO_LENGTH_MISMATCH
-        const auto* entries = reinterpret_cast<const Entry*>(buffer.get() + 2);
-        return std::count_if(entries, entries + buffer.get()[0],
-                             [](const Entry& e) { return e.process == GetCurrentProcessId(); });
+        auto* buffer = static_cast<ULONG_PTR*>(VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+        const bool fits = query(64, buffer, ULONG(size), nullptr) != NTSTATUS(0xC0000004);  // not LENGTH_MISMATCH
+        const auto* entries = reinterpret_cast<const Entry*>(buffer + 2);
+        const size_t n = fits ? std::count_if(entries, entries + buffer[0], [](const Entry& e) {
+            return e.process == GetCurrentProcessId();
+        })
+                              : 0;
+        VirtualFree(buffer, 0, MEM_RELEASE);
+        if (fits)
+            return n;
     }
 }
 
@@ -414,11 +405,10 @@ LeakCheck::~LeakCheck()
         return;  // never loaded
     // The tests' build of the module counts its live objects and its locks.
     const auto counters = Export<HRESULT(STDAPICALLTYPE*)(LONG*, LONG*)>(module, "KalvoraTestCounters");
-    const auto canUnload = Export(module, "DllCanUnloadNow");
     LONG objects = -1, locks = -1;
     EXPECT_TRUE(counters && counters(&objects, &locks) == S_OK) << "not the tests' build of the module";
     EXPECT_EQ(std::pair(0L, 0L), std::pair(objects, locks)) << "objects and locks of the module alive after the test";
-    EXPECT_TRUE(canUnload && canUnload() == S_OK);
+    EXPECT_EQ(S_OK, Export(module, "DllCanUnloadNow")());
 }
 
 }  // namespace kalvora::test

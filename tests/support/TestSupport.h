@@ -19,19 +19,20 @@
 namespace kalvora::test {
 
 using Microsoft::WRL::ComPtr;
-using Texts = std::vector<std::wstring>;
+using std::wstring;
+using Texts = std::vector<wstring>;
 
-std::wstring InstallPath(const wchar_t* fileName);  // a file of the test install folder, in Windows form
+wstring InstallPath(const wchar_t* fileName);  // a file of the test install folder, in Windows form
 inline BStr B(const wchar_t* text) { return BStr(text ? SysAllocString(text) : nullptr); }  // null: a null BSTR
-inline BStr B(const std::wstring& text) { return BStr(SysAllocStringLen(text.data(), UINT(text.size()))); }
-inline std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }  // ASCII text
-std::wstring Str(BSTR text);                                           // the whole text; "<null>" for a null BSTR
-Texts Split(const std::wstring& text, const std::wstring& separator);  // every part, empty ones too
-inline Texts Split(const std::wstring& text, wchar_t separator) { return Split(text, std::wstring(1, separator)); }
-std::wstring Join(const Texts& parts, const wchar_t* separator);
+inline BStr B(const wstring& text) { return BStr(SysAllocStringLen(text.data(), UINT(text.size()))); }
+inline std::string Narrow(const wstring& text) { return std::string(text.begin(), text.end()); }  // ASCII text
+wstring Str(BSTR text);                                           // the whole text; "<null>" for a null BSTR
+Texts Split(const wstring& text, const wstring& separator);  // every part, empty ones too
+inline Texts Split(const wstring& text, wchar_t separator) { return Split(text, wstring(1, separator)); }
+wstring Join(const Texts& parts, const wchar_t* separator);
 // The lines of a table below tests/ ("load/scenarios.txt"), read as UTF-8,
 // with their numbers; lines that start with "#" are left out.
-std::vector<std::pair<int, std::wstring>> ReadLines(const std::string& file);
+std::vector<std::pair<int, wstring>> ReadLines(const std::string& file);
 template <class Fn = HRESULT(STDAPICALLTYPE*)()>
 Fn Export(HMODULE module, const char* name)
 {
@@ -53,25 +54,25 @@ ComPtr<T> Create(REFCLSID clsid)
 // reference to it, as a script passes a variable; &#object is an object's
 // out parameter. The outcome as text: the value ("" for none, "{Name}" for
 // an object), or the failure ("!E_FAIL", "!E_INVALIDARG", "!0x80070103").
-std::wstring Call(IUnknown* object, const std::wstring& call);
-std::wstring Outcome(HRESULT hr);  // "" for S_OK, else as Call shows a failure
+wstring Call(IUnknown* object, const wstring& call);
+wstring Outcome(HRESULT hr);  // "" for S_OK, else as Call shows a failure
 // Makes calls, one a line: "call => outcome" ("call" alone: it succeeds with
 // no value), and checks each outcome.
-void Expect(IUnknown* object, const std::wstring& steps);
+void Expect(IUnknown* object, const wstring& steps);
 
 // Registry fixtures. Keys under HKEY_LOCAL_MACHINE are reached in the
 // module's store view (the 32-bit one), the other roots in the test's own.
-void DeleteTree(HKEY root, const std::wstring& path);  // a missing key is fine
-bool KeyExists(HKEY root, const std::wstring& path);
-void CreateKey(HKEY root, const std::wstring& path);
-void SetRaw(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD size);
-void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value);
+void DeleteTree(HKEY root, const wstring& path);  // a missing key is fine
+bool KeyExists(HKEY root, const wstring& path);
+void CreateKey(HKEY root, const wstring& path);
+void SetRaw(HKEY root, const wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD size);
+void SetString(HKEY root, const wstring& path, const wchar_t* name, const wstring& value);
 // A value as UTF-16 text of its whole stored length; "<missing>" when it does not exist.
-std::wstring GetStored(HKEY root, const std::wstring& path, const wchar_t* name, DWORD* type = nullptr);
-Texts Names(HKEY root, const std::wstring& path, bool values);  // of the subkeys, or of the values
+wstring GetStored(HKEY root, const wstring& path, const wchar_t* name, DWORD* type = nullptr);
+Texts Names(HKEY root, const wstring& path, bool values);  // of the subkeys, or of the values
 
 // The module's store under HKEY_LOCAL_MACHINE: the users key and the share groups.
-extern const std::wstring kUsers, kShares;
+extern const wstring kUsers, kShares;
 // The store below its two roots as sorted lines: each key ("Users\a"), and
 // each value with its data of its whole stored length, and its type unless
 // REG_SZ ("Users\a:x=1 (type 4)", "shares:loose=x").
@@ -80,13 +81,13 @@ Texts Store();
 void EmptyStore();
 void WipeStore();
 
-std::wstring TempFile(const std::wstring& name, const std::string& bytes);  // its path
-Texts TakeLines(const std::wstring& path);  // the UTF-8 lines of a file, which is deleted
+wstring TempFile(const wstring& name, const std::string& bytes);  // its path
+Texts TakeLines(const wstring& path);  // the UTF-8 lines of a file, which is deleted
 
 // A computer on the network, as the test doubles see it: its folders below
 // the prefix's dosdevices/unc (as \\computer\share\...), and whether it answers.
-void Folders(const std::wstring& computer, const Texts& paths);
-void Reachable(const std::wstring& computer);
+void Folders(const wstring& computer, const Texts& paths);
+void Reachable(const wstring& computer);
 
 // The domain as the test directory providers serve it: the system's DNS and
 // short names (null: none), and the directory: a fixture file below tests/
@@ -96,7 +97,7 @@ void Domain(const wchar_t* dnsName, const wchar_t* shortName, const std::string&
 
 // Gives a key (created where missing) the access list `sddl` until the
 // result goes, then full access to everyone again.
-std::shared_ptr<void> Restrict(HKEY root, const std::wstring& path, const wchar_t* sddl);
+std::shared_ptr<void> Restrict(HKEY root, const wstring& path, const wchar_t* sddl);
 
 // Held for the whole of a test: at its end the process holds no more
 // handles than at its start (counted in the system's handle list: Wine's
@@ -127,10 +128,10 @@ protected:
     Texts TakeEvents();
 
     LeakCheck leaks_;
-    std::wstring file_;
+    wstring file_;
 
 private:
-    std::wstring m_path;
+    wstring m_path;
 };
 
 }  // namespace kalvora::test
