@@ -6,7 +6,9 @@
 #     LocalServer32 key under each class key;
 #   - an installed example runs, and the installed OSUtilities.dll renders
 #     the events, in each bitness;
-#   - the signatures of the package and of the DLLs in it;
+#   - the signatures of the package and of the DLLs in it, and that package.sh
+#     refuses signing input that cannot sign;
+#   - regsvr32 /u OSUtilities.dll removes the event source of that copy only;
 #   - uninstalling leaves no key or file of the package and keeps the
 #     administrator's data; upgrading from an earlier version leaves one
 #     product and one registration.
@@ -118,6 +120,17 @@ for dll in KalvoraAdminUser.dll OSUtilities.dll; do
 done
 snapshot reference.txt
 written fresh.txt reference.txt >expected.txt
+# By hand, regsvr32 /u OSUtilities.dll removes the event source only when it names that copy, and nothing else.
+mkdir -p "$c/other" && cp "$c/$dir/OSUtilities.dll" "$c/other/"
+run "$bits" regsvr32 /s /u 'C:\other\OSUtilities.dll' || fail "regsvr32 /u of another OSUtilities.dll"
+snapshot other.txt
+written fresh.txt other.txt >other-written.txt
+same "regsvr32 /u of another OSUtilities.dll keeps the event source" expected.txt other-written.txt
+run "$bits" regsvr32 /s /u "$(winpath "$dir/OSUtilities.dll")" || fail "regsvr32 /u OSUtilities.dll"
+snapshot unregistered.txt
+written fresh.txt unregistered.txt >unregistered-written.txt
+grep -v '^system\\\\currentcontrolset\\\\services\\\\eventlog' expected.txt >without-source.txt
+same "regsvr32 /u OSUtilities.dll removes the event source, and only it" without-source.txt unregistered-written.txt
 if [ -n "$dir32" ] && ! $runs32; then
     # The 32-bit view as the 64-bit registration reads there: the classes
     # under Wow6432Node (the interfaces are there already; ProgIDs are one
@@ -188,6 +201,24 @@ done
 out=$(run "$bits" "$tree/tests/kalvora_verify_trust.exe" "$@" 'C:\changed.dll' \
     "$(kalvora_winpath "$tree/KalvoraAdminUser.dll")" 2>/dev/null | cut -d' ' -f1 | tr -d '\r' | tr '\n' ' ')
 [ "$out" = "${expected}0x80096010 0x800B0100 " ] && ok "WinVerifyTrust" || fail "WinVerifyTrust: $out"
+# package.sh stops and writes nothing for a missing file, a wrong password, a certificate not for code signing.
+refused() {  # refused MESSAGE VAR=VALUE...
+    msg=$1
+    shift
+    rm -rf refused && mkdir refused
+    if ! env "$@" BUILD_DIR="$main" sh "$root/scripts/package.sh" --no-build --out refused >refused.log 2>&1 &&
+        grep -q "error: .*$msg" refused.log && [ -z "$(ls refused)" ]; then
+        ok "package.sh refuses: $msg"
+    else
+        fail "package.sh with $*: $(cat refused.log)"
+    fi
+}
+keys="$main/test-sign"
+printf 'wrong\n' >wrong-password
+openssl pkcs12 -export -inkey other.key -in other.pem -passout "file:$keys/password" -out other.p12
+refused "no file" KALVORA_SIGN_PKCS12="$work/none.p12" KALVORA_SIGN_PASSWORD_FILE="$keys/password"
+refused "cannot open" KALVORA_SIGN_PKCS12="$keys/signer.p12" KALVORA_SIGN_PASSWORD_FILE="$work/wrong-password"
+refused "not for code signing" KALVORA_SIGN_PKCS12="$work/other.p12" KALVORA_SIGN_PASSWORD_FILE="$keys/password"
 
 # ---- uninstall --------------------------------------------------------------------
 msi /x "$package"
