@@ -41,7 +41,7 @@ wstring g_import;  // the import file
 
 void ReadScenarios()
 {
-    for (const auto& [n, text] : ReadLines("load/scenarios.txt")) {
+    for (const wstring& text : ReadLines("load/scenarios.txt")) {
         Texts c = Split(text, L'\t');
         if (c[0] == L"scenario") {
             g_scenarios.push_back({c[1], {}, c[3] == L"many", {L"create"}});

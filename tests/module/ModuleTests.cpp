@@ -120,7 +120,7 @@ TEST(Contract, GuidsNamesDispidsAndSlotsAreThePublishedOnes)
             EXPECT_EQ(fd->memid, id) << Narrow(name);
         }
     }
-    for (const auto& [n, line] : ReadLines("module/contract.txt"))
+    for (const std::wstring& line : ReadLines("module/contract.txt"))
         if (!line.empty())
             expected.push_back(line);
     EXPECT_EQ(Narrow(Join(expected, L"\n")), Narrow(Join(found, L"\n")));

@@ -34,7 +34,7 @@ std::pair<std::string, std::string> Registration(const std::wstring& module)
 {
     Keys expected, held;
     std::wstring root, key;  // the last key that does not start with "\\", and the last key
-    for (auto [n, line] : ReadLines("module/registered.txt")) {
+    for (const std::wstring& line : ReadLines("module/registered.txt")) {
         if (line.empty())
             continue;
         std::wstring full = line[0] == L'|' ? key + line : (key = line[0] == L'\\' ? root + line : (root = line));

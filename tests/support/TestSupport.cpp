@@ -3,40 +3,39 @@
 
 #include "module/Variant.h"
 
-#include <sddl.h>
 #include <winternl.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
-#include <stdexcept>
 
 namespace kalvora::test {
 
 namespace {
 
-wstring FromUtf8(const std::string& bytes)
+// The UTF-8 lines of a file, without blank ones and those that start with "#".
+Texts Lines(const std::string& path)
 {
-    wstring text(bytes.size(), L'\0');
-    text.resize(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), int(bytes.size()), &text[0], int(text.size())));
-    return text;
-}
-
-void Check(LONG err, const char* call)
-{
-    if (err)
-        throw std::runtime_error(call + (": " + std::to_string(err)));
+    Texts lines;
+    std::ifstream in(path, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        wstring text(line.size(), L'\0');
+        text.resize(MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), &text[0], int(text.size())));
+        if (!line.empty() && line[0] != '#')
+            lines.push_back(text);
+    }
+    return lines;
 }
 
 }  // namespace
 
 wstring InstallPath(const wchar_t* fileName) { return wstring(KALVORA_INSTALL_DIR_W) + L"\\" + fileName; }
 wstring Str(BSTR text) { return text ? wstring(text, SysStringLen(text)) : L"<null>"; }
+Texts ReadLines(const std::string& file) { return Lines(KALVORA_TESTS_DIR "/" + file); }
 
-Texts Split(const wstring& text, const wstring& separator)
+Texts Split(const wstring& text, wchar_t separator)
 {
     Texts parts;
-    for (size_t at = 0, next = 0; next != wstring::npos; at = next + separator.size())
+    for (size_t at = 0, next = 0; next != wstring::npos; at = next + 1)
         parts.push_back(text.substr(at, (next = text.find(separator, at)) - at));
     return parts;
 }
@@ -49,38 +48,7 @@ wstring Join(const Texts& parts, const wchar_t* separator)
     return text;
 }
 
-std::vector<std::pair<int, wstring>> ReadLines(const std::string& file)
-{
-    std::vector<std::pair<int, wstring>> lines;
-    std::ifstream in(KALVORA_TESTS_DIR "/" + file);
-    std::string line;
-    for (int n = 1; std::getline(in, line); ++n)
-        if (line.empty() || line[0] != '#')
-            lines.emplace_back(n, FromUtf8(line));
-    return lines;
-}
-
 // ---- late binding -------------------------------------------------------------------
-
-namespace {
-
-// An argument as a script makes it (see Call); `self` is the object called.
-void SetArg(VARIANT& v, const wstring& text, IDispatch* self)
-{
-    if (text == L"#null") {
-        v.vt = VT_NULL;
-    } else if (text == L"#i4") {
-        v.vt = VT_I4, v.lVal = 7;
-    } else if (text == L"#nothing" || text == L"#obj") {
-        v.vt = VT_DISPATCH;
-        if ((v.pdispVal = text == L"#obj" ? self : nullptr))
-            self->AddRef();
-    } else if (text != L"#empty") {
-        v.vt = VT_BSTR, v.bstrVal = text == L"<null>" ? nullptr : B(text).Detach();
-    }
-}
-
-}  // namespace
 
 wstring Outcome(HRESULT hr)
 {
@@ -106,17 +74,17 @@ wstring Call(IUnknown* object, const wstring& call)
     const size_t n = parts.size() - 1;
     std::vector<Variant> args(n), refs(n);
     for (size_t i = 0; i < n; ++i) {
-        const wstring& part = parts[i + 1];
-        VARIANT &arg = args[n - 1 - i], &ref = refs[i];
-        if (part == L"&#object") {  // an object's out parameter
-            ref.vt = VT_DISPATCH, ref.pdispVal = nullptr;
-            arg.vt = VT_BYREF | VT_DISPATCH, arg.ppdispVal = &ref.pdispVal;
-        } else if (part[0] != L'&') {
-            SetArg(arg, part, disp.Get());
-        } else {
-            SetArg(ref, part.substr(1), disp.Get());
-            arg.vt = VT_BYREF | VT_VARIANT, arg.pvarVal = &ref;
-        }
+        const bool byRef = parts[i + 1][0] == L'&', object = parts[i + 1] == L"&#object";
+        const wstring text = parts[i + 1].substr(byRef);
+        VARIANT &arg = args[n - 1 - i], &v = byRef ? refs[i] : arg;
+        if (text == L"#i4")
+            v.vt = VT_I4, v.lVal = 7;
+        else if (text == L"#nothing" || object)
+            v.vt = VT_DISPATCH, v.pdispVal = nullptr;
+        else
+            v.vt = VT_BSTR, v.bstrVal = text == L"<null>" ? nullptr : B(text).Detach();
+        if (byRef)
+            arg.vt = VT_BYREF | (object ? VT_DISPATCH : VT_VARIANT), arg.byref = object ? (void*)&v.pdispVal : &v;
     }
     std::vector<VARIANT> raw(args.begin(), args.end());  // `args` owns what they hold
     LPOLESTR name = &parts[0][0];
@@ -141,9 +109,8 @@ wstring Call(IUnknown* object, const wstring& call)
             return std::to_wstring(result.lVal);
         case VT_DISPATCH:
             return result.pdispVal ? L"{" + Call(result.pdispVal, L"Name") + L"}" : L"{}";
-        default:
-            return L"<vt " + std::to_wstring(result.vt) + L">";
     }
+    return L"<vt " + std::to_wstring(result.vt) + L">";
 }
 
 void Expect(IUnknown* object, const wstring& steps)
@@ -158,58 +125,6 @@ void Expect(IUnknown* object, const wstring& steps)
     }
 }
 
-// ---- events and files ---------------------------------------------------------------
-
-ModuleTest::ModuleTest()
-{
-    WipeStore();
-    SetEnvironmentVariableW(L"KALVORA_EVENT_LOG", (m_path = TempFile(L"events.log", "")).c_str());
-}
-
-ModuleTest::~ModuleTest()
-{
-    SetEnvironmentVariableW(L"KALVORA_EVENT_LOG", nullptr);
-    DeleteFileW(m_path.c_str());
-}
-
-wstring TempFile(const wstring& name, const std::string& bytes)
-{
-    wchar_t dir[MAX_PATH];
-    const wstring path = wstring(dir, GetTempPathW(MAX_PATH, dir)) + name;
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    if (!file || fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || fclose(file))
-        throw std::runtime_error("cannot write a temporary file");
-    return path;
-}
-
-Texts TakeLines(const wstring& path)
-{
-    std::string data;
-    if (FILE* file = _wfopen(path.c_str(), L"rb")) {  // sharing read and write
-        for (char block[4096]; size_t got = fread(block, 1, sizeof block, file);)
-            data.append(block, got);
-        fclose(file);
-    }
-    DeleteFileW(path.c_str());
-    Texts lines = Split(FromUtf8(data), L'\n');
-    lines.pop_back();  // after the last line feed
-    return lines;
-}
-
-Texts ModuleTest::TakeEvents()
-{
-    Texts events;
-    for (const wstring& line : TakeLines(m_path)) {
-        const Texts f = Split(line, L'\t');  // type, id, source line, file, text
-        const bool ours = f.size() == 5 && f[0] == L"1" && f[3].size() >= file_.size() &&
-                          f[3].compare(f[3].size() - file_.size(), file_.size(), file_) == 0;
-        events.push_back(ours ? f[1] + L" " + f[4] : L"<not an error event of " + file_ + L"> " + line);
-    }
-    return events;
-}
-
-void ModuleTest::ExpectEvents(const Texts& events) { EXPECT_EQ(events, TakeEvents()); }
-
 // ---- registry -----------------------------------------------------------------------
 
 namespace {
@@ -219,40 +134,42 @@ RegKey Open(HKEY root, const wstring& path, REGSAM access, bool create = false)
     RegKey key;
     access |= root == HKEY_LOCAL_MACHINE ? kStoreView : 0;
     if (create)
-        Check(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, access, nullptr, key.Put(), nullptr),
-              "RegCreateKeyEx");
+        EXPECT_EQ(0, RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, access, nullptr, key.Put(), nullptr));
     else
         RegOpenKeyExW(root, path.c_str(), 0, access, key.Put());
     return key;
 }
 
-LONG SetKeyAccess(HKEY root, const wstring& path, const wchar_t* sddl)
+// A key below HKEY_LOCAL_MACHINE and its subkeys; a missing key is fine.
+void DeleteTree(const wstring& path)
 {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr))
-        return LONG(GetLastError());
-    LONG err = RegSetKeySecurity(Open(root, path, WRITE_DAC, true).Get(), DACL_SECURITY_INFORMATION, sd);
-    LocalFree(sd);
-    return err;
+    const size_t cut = path.rfind(L'\\');  // through the parent, opened in the key's view
+    RegDeleteTreeW(Open(HKEY_LOCAL_MACHINE, path.substr(0, cut), KEY_ALL_ACCESS).Get(), &path[cut + 1]);
+}
+
+// The lines of a key below the store's roots, shown as `shown`, and of its subkeys.
+void Dump(const wstring& path, const wstring& shown, Texts& out)
+{
+    for (const wstring& value : Names(HKEY_LOCAL_MACHINE, path, true)) {
+        DWORD type = 0;
+        const wstring data = GetStored(HKEY_LOCAL_MACHINE, path, value.c_str(), &type);
+        out.push_back(shown + L":" + value + L"=" + data +
+                      (type == REG_SZ ? L"" : L" (type " + std::to_wstring(type) + L")"));
+    }
+    for (const wstring& key : Names(HKEY_LOCAL_MACHINE, path, false)) {
+        out.push_back(shown + L"\\" + key);
+        Dump(path + L"\\" + key, shown + L"\\" + key, out);
+    }
 }
 
 }  // namespace
-
-void DeleteTree(HKEY root, const wstring& path)
-{
-    const size_t cut = path.find_last_of(L'\\') + 1;  // through the parent, opened in the key's view
-    RegKey parent = Open(root, path.substr(0, cut ? cut - 1 : 0), KEY_ALL_ACCESS);
-    const LONG err = parent ? RegDeleteTreeW(parent.Get(), path.c_str() + cut) : 0;
-    Check(err == ERROR_FILE_NOT_FOUND ? 0 : err, "RegDeleteTree");
-}
 
 bool KeyExists(HKEY root, const wstring& path) { return bool(Open(root, path, KEY_READ)); }
 void CreateKey(HKEY root, const wstring& path) { Open(root, path, KEY_READ, true); }
 
 void SetRaw(HKEY root, const wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD size)
 {
-    Check(RegSetValueExW(Open(root, path, KEY_SET_VALUE, true).Get(), name, 0, type, (const BYTE*)data, size),
-          "RegSetValueEx");
+    EXPECT_EQ(0, RegSetValueExW(Open(root, path, KEY_SET_VALUE, true).Get(), name, 0, type, (const BYTE*)data, size));
 }
 
 void SetString(HKEY root, const wstring& path, const wchar_t* name, const wstring& value)
@@ -285,33 +202,7 @@ Texts Names(HKEY root, const wstring& path, bool values)
     return names;
 }
 
-std::shared_ptr<void> Restrict(HKEY root, const wstring& path, const wchar_t* sddl)
-{
-    Check(SetKeyAccess(root, path, sddl), "cannot set an access list");
-    return std::shared_ptr<void>(nullptr, [=](void*) { SetKeyAccess(root, path, L"D:(A;;KA;;;WD)"); });
-}
-
-const wstring kUsers = L"SOFTWARE\\Vantrope\\ORVE\\TAV\\Users",
-                   kShares = L"SOFTWARE\\Kalvora\\Ostrel\\2.0\\shares";
-
-namespace {
-
-// The lines of a key below the store's roots, shown as `shown`, and of its subkeys.
-void Dump(const wstring& path, const wstring& shown, Texts& out)
-{
-    for (const wstring& value : Names(HKEY_LOCAL_MACHINE, path, true)) {
-        DWORD type = 0;
-        const wstring data = GetStored(HKEY_LOCAL_MACHINE, path, value.c_str(), &type);
-        out.push_back(shown + L":" + value + L"=" + data +
-                      (type == REG_SZ ? L"" : L" (type " + std::to_wstring(type) + L")"));
-    }
-    for (const wstring& key : Names(HKEY_LOCAL_MACHINE, path, false)) {
-        out.push_back(shown + L"\\" + key);
-        Dump(path + L"\\" + key, shown + L"\\" + key, out);
-    }
-}
-
-}  // namespace
+const wstring kUsers = L"SOFTWARE\\Vantrope\\ORVE\\TAV\\Users", kShares = L"SOFTWARE\\Kalvora\\Ostrel\\2.0\\shares";
 
 Texts Store()
 {
@@ -325,15 +216,19 @@ Texts Store()
 void EmptyStore()
 {
     for (const wstring& root : {kUsers, kShares}) {
-        DeleteTree(HKEY_LOCAL_MACHINE, root);
+        DeleteTree(root);
         CreateKey(HKEY_LOCAL_MACHINE, root);
     }
 }
 
-void WipeStore()
+// ---- files, network, domain ---------------------------------------------------------
+
+wstring TempFile(const wstring& name, const std::string& bytes)
 {
-    DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KalvoraTest");
-    EmptyStore();
+    wchar_t dir[MAX_PATH];
+    const wstring path = wstring(dir, GetTempPathW(MAX_PATH, dir)) + name;
+    std::ofstream(Narrow(path), std::ios::binary) << bytes;
+    return path;
 }
 
 void Folders(const wstring& computer, const Texts& paths)
@@ -355,17 +250,40 @@ void Reachable(const wstring& computer)
 void Domain(const wchar_t* dnsName, const wchar_t* shortName, const std::string& fixture)
 {
     const wstring info = L"Software\\KalvoraTest\\ADSystemInfo", directory = L"Software\\KalvoraTest\\Directory";
-    DeleteTree(HKEY_LOCAL_MACHINE, info);
-    DeleteTree(HKEY_LOCAL_MACHINE, directory);
+    DeleteTree(info);
+    DeleteTree(directory);
     for (const auto& [name, value] : {std::pair(L"DomainDNSName", dnsName), std::pair(L"DomainShortName", shortName)})
         if (value)
             SetString(HKEY_LOCAL_MACHINE, info, name, value);
+    const std::string path = KALVORA_TESTS_DIR "/" + fixture;
     if (!fixture.empty())
-        SetString(HKEY_LOCAL_MACHINE, directory, L"Fixture", FromUtf8(KALVORA_TESTS_DIR "/" + fixture));
-    SetString(HKEY_LOCAL_MACHINE, directory, L"Log", TempFile(L"directory.log", ""));
+        SetString(HKEY_LOCAL_MACHINE, directory, L"Fixture", wstring(path.begin(), path.end()));
 }
 
-// ---- leaks --------------------------------------------------------------------------
+// ---- events and leaks ---------------------------------------------------------------
+
+ModuleTest::ModuleTest()
+{
+    DeleteTree(L"SOFTWARE\\KalvoraTest");
+    EmptyStore();
+    TakeEvents();
+}
+
+// The event file is the one that tests/run_test.sh names; reading it empties it.
+Texts ModuleTest::TakeEvents()
+{
+    wchar_t path[MAX_PATH] = {};
+    EXPECT_TRUE(GetEnvironmentVariableW(L"KALVORA_EVENT_LOG", path, MAX_PATH)) << "no event file";
+    Texts events;
+    for (const wstring& line : Lines(Narrow(path))) {
+        const Texts f = Split(line, L'\t');  // type, id, source line, file, text
+        const bool ours = f.size() == 5 && f[0] == L"1" && f[3].size() >= file_.size() &&
+                          f[3].compare(f[3].size() - file_.size(), file_.size(), file_) == 0;
+        events.push_back(ours ? f[1] + L" " + f[4] : L"<not an error event of " + file_ + L"> " + line);
+    }
+    DeleteFileW(path);
+    return events;
+}
 
 size_t ProcessHandles()
 {
@@ -384,9 +302,8 @@ size_t ProcessHandles()
         auto* buffer = static_cast<ULONG_PTR*>(VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE));
         const bool fits = query(64, buffer, ULONG(size), nullptr) != NTSTATUS(0xC0000004);  // not LENGTH_MISMATCH
         const auto* entries = reinterpret_cast<const Entry*>(buffer + 2);
-        const size_t n = fits ? std::count_if(entries, entries + buffer[0], [](const Entry& e) {
-            return e.process == GetCurrentProcessId();
-        })
+        const size_t n = fits ? std::count_if(entries, entries + buffer[0],
+                                              [](const Entry& e) { return e.process == GetCurrentProcessId(); })
                               : 0;
         VirtualFree(buffer, 0, MEM_RELEASE);
         if (fits)
@@ -394,12 +311,10 @@ size_t ProcessHandles()
     }
 }
 
-LeakCheck::LeakCheck() : m_handles(ProcessHandles()) {}
-
 LeakCheck::~LeakCheck()
 {
     const size_t now = ProcessHandles();
-    EXPECT_TRUE(m_ignoreHandles || m_handles == now) << "handles leaked by the test: " << m_handles << ", now " << now;
+    EXPECT_TRUE(!m_handles || m_handles == now) << "handles leaked by the test: " << m_handles << ", now " << now;
     HMODULE module = GetModuleHandleW(L"KalvoraAdminUser.dll");
     if (!module)
         return;  // never loaded

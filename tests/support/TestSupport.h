@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,16 +22,14 @@ using std::wstring;
 using Texts = std::vector<wstring>;
 
 wstring InstallPath(const wchar_t* fileName);  // a file of the test install folder, in Windows form
-inline BStr B(const wchar_t* text) { return BStr(text ? SysAllocString(text) : nullptr); }  // null: a null BSTR
 inline BStr B(const wstring& text) { return BStr(SysAllocStringLen(text.data(), UINT(text.size()))); }
 inline std::string Narrow(const wstring& text) { return std::string(text.begin(), text.end()); }  // ASCII text
-wstring Str(BSTR text);                                           // the whole text; "<null>" for a null BSTR
-Texts Split(const wstring& text, const wstring& separator);  // every part, empty ones too
-inline Texts Split(const wstring& text, wchar_t separator) { return Split(text, wstring(1, separator)); }
+wstring Str(BSTR text);                           // the whole text; "<null>" for a null BSTR
+Texts Split(const wstring& text, wchar_t separator);  // every part, empty ones too
 wstring Join(const Texts& parts, const wchar_t* separator);
-// The lines of a table below tests/ ("load/scenarios.txt"), read as UTF-8,
-// with their numbers; lines that start with "#" are left out.
-std::vector<std::pair<int, wstring>> ReadLines(const std::string& file);
+// The lines of a table below tests/ ("load/scenarios.txt"), read as UTF-8;
+// blank lines and lines that start with "#" are left out.
+Texts ReadLines(const std::string& file);
 template <class Fn = HRESULT(STDAPICALLTYPE*)()>
 Fn Export(HMODULE module, const char* name)
 {
@@ -48,12 +45,11 @@ ComPtr<T> Create(REFCLSID clsid)
 
 // Calls a member by name through IDispatch, as a script does:
 // "Member|arg|..." calls a method or reads a property, "Property=value"
-// writes one. An argument is text (<null>: a null string) or a value as a
-// script makes it: #null, #empty, #i4 (7), #nothing (no object), #obj (the
-// object called); "&" in front passes a
-// reference to it, as a script passes a variable; &#object is an object's
-// out parameter. The outcome as text: the value ("" for none, "{Name}" for
-// an object), or the failure ("!E_FAIL", "!E_INVALIDARG", "!0x80070103").
+// writes one. An argument is text (<null>: a null string), #i4 (the number
+// 7) or #nothing (no object); "&" in front passes a reference to it, as a
+// script passes a variable; &#object is an object's out parameter. The
+// outcome as text: the value ("" for none, "{Name}" for an object), or the
+// failure ("!E_FAIL", "!E_INVALIDARG", "!0x80070103").
 wstring Call(IUnknown* object, const wstring& call);
 wstring Outcome(HRESULT hr);  // "" for S_OK, else as Call shows a failure
 // Makes calls, one a line: "call => outcome" ("call" alone: it succeeds with
@@ -62,7 +58,6 @@ void Expect(IUnknown* object, const wstring& steps);
 
 // Registry fixtures. Keys under HKEY_LOCAL_MACHINE are reached in the
 // module's store view (the 32-bit one), the other roots in the test's own.
-void DeleteTree(HKEY root, const wstring& path);  // a missing key is fine
 bool KeyExists(HKEY root, const wstring& path);
 void CreateKey(HKEY root, const wstring& path);
 void SetRaw(HKEY root, const wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD size);
@@ -77,12 +72,9 @@ extern const wstring kUsers, kShares;
 // each value with its data of its whole stored length, and its type unless
 // REG_SZ ("Users\a:x=1 (type 4)", "shares:loose=x").
 Texts Store();
-// Empties the two roots of the store; WipeStore also removes the settings of the test doubles.
-void EmptyStore();
-void WipeStore();
+void EmptyStore();  // its two roots, empty
 
 wstring TempFile(const wstring& name, const std::string& bytes);  // its path
-Texts TakeLines(const wstring& path);  // the UTF-8 lines of a file, which is deleted
 
 // A computer on the network, as the test doubles see it: its folders below
 // the prefix's dosdevices/unc (as \\computer\share\...), and whether it answers.
@@ -91,13 +83,8 @@ void Reachable(const wstring& computer);
 
 // The domain as the test directory providers serve it: the system's DNS and
 // short names (null: none), and the directory: a fixture file below tests/
-// (format in tests/doubles/README.md; none: an empty directory). The
-// providers log binds and filters to directory.log in the temporary folder.
+// (format in tests/doubles/README.md; none: an empty directory).
 void Domain(const wchar_t* dnsName, const wchar_t* shortName, const std::string& fixture = "");
-
-// Gives a key (created where missing) the access list `sddl` until the
-// result goes, then full access to everyone again.
-std::shared_ptr<void> Restrict(HKEY root, const wstring& path, const wchar_t* sddl);
 
 // Held for the whole of a test: at its end the process holds no more
 // handles than at its start (counted in the system's handle list: Wine's
@@ -105,33 +92,27 @@ std::shared_ptr<void> Restrict(HKEY root, const wstring& path, const wchar_t* sd
 size_t ProcessHandles();
 class LeakCheck {
 public:
-    LeakCheck();
+    LeakCheck() : m_handles(ProcessHandles()) {}
     ~LeakCheck();
-    // For a test in which the platform keeps handles of its own.
-    void IgnoreHandles() { m_ignoreHandles = true; }
+    void IgnoreHandles() { m_handles = 0; }  // for a test in which the platform keeps handles of its own
 
 private:
     size_t m_handles;
-    bool m_ignoreHandles = false;
 };
 
-// Base of the suites that drive the module: an empty store, OSUtilities'
-// event file at a fresh file, every event checked, nothing leaked at the end.
+// Base of the suites that drive the module: an empty store and no settings
+// of the test doubles, every event checked, nothing leaked at the end.
 class ModuleTest : public testing::Test {
 protected:
     ModuleTest();
-    ~ModuleTest() override;
     void TearDown() override { ExpectEvents({}); }
     // The events since the last check, each as "id text" (escapes kept), all
     // of type 1 and from a source file whose path ends in `file_`.
-    void ExpectEvents(const Texts& events);
+    void ExpectEvents(const Texts& events) { EXPECT_EQ(events, TakeEvents()); }
     Texts TakeEvents();
 
     LeakCheck leaks_;
     wstring file_;
-
-private:
-    wstring m_path;
 };
 
 }  // namespace kalvora::test
