@@ -33,15 +33,13 @@ std::wstring GuidAt(const Bytes& b, size_t offset)
 // A new device, whose control block holds the logger handle, the enable bits
 // and the level, and a new client, started, that sends the start-up message.
 // What the device saw: "r" the registration, "m" the message, "c" a close.
-std::string Start(ULONGLONG logger, BYTE enable, BYTE level, bool present = true, BOOL accepted = TRUE,
-                  bool block = true)
+std::string Start(ULONGLONG logger, BYTE enable, BYTE level, bool present = true, BOOL accepted = TRUE)
 {
     g_device = Device();
     g_device.present = present;
     g_device.registerResult = accepted;
-    g_device.controlBlock = block ? g_block : nullptr;
+    g_device.controlBlock = g_block;
     Device::current = &g_device;
-    memset(g_block, 0, 16);
     memcpy(g_block, &logger, 8);
     g_block[8] = enable;
     g_block[15] = level;
@@ -72,7 +70,6 @@ TEST(TraceClient, RegistersByAddressAndSendsTheStartupMessageOnlyWhenEnabled)
     EXPECT_EQ("r", Start(1, 0xFF, 0));                           // level 0
     EXPECT_EQ("", Start(1, 0xFF, 1, false));                     // no device
     EXPECT_EQ("rc", Start(1, 0xFF, 1, true, FALSE));             // refused, though a block was written
-    EXPECT_EQ("rc", Start(1, 0xFF, 1, true, TRUE, false));       // no control block
     // A second start keeps the registration.
     Start(1, 0xFF, 0);
     g_client->Start();

@@ -107,10 +107,8 @@ TEST(Contract, GuidsNamesDispidsAndSlotsAreThePublishedOnes)
         FUNCDESC* fd = nullptr;
         for (UINT i = 0; SUCCEEDED(info->GetFuncDesc(i, &fd)); ++i, info->ReleaseFuncDesc(fd)) {
             std::wstring name = Name(info.Get(), fd->memid);
-            const wchar_t* kind = fd->invkind == INVOKE_FUNC          ? L" f "
-                                  : fd->invkind == INVOKE_PROPERTYGET ? L" g "
-                                                                      : L" p ";
-            found.push_back(name + kind + std::to_wstring(fd->memid) + L" " +
+            // INVOKE_FUNC 1, INVOKE_PROPERTYGET 2, INVOKE_PROPERTYPUT 4
+            found.push_back(name + L' ' + L"-fg-p"[fd->invkind & 7] + L' ' + std::to_wstring(fd->memid) + L" " +
                             std::to_wstring(fd->oVft / sizeof(void*)));
             for (wchar_t& ch : name)
                 ch = towlower(ch);
