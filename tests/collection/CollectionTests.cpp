@@ -78,7 +78,10 @@ TEST_F(Users, AddAppendsAndRemoveDropsTheFirstMatchAndItsKey)
               GetCount => 3)");
     EXPECT_EQ(L"added", Of(L"Alice", L"Computer"));
     IKalvoraUser* user = reinterpret_cast<IKalvoraUser*>(INT_PTR(8));
-    EXPECT_EQ(E_FAIL, users_->Item(B(L"Dave").Get(), &user));
+    const BStr dave = B(L"Dave");
+    SetLastError(0xBEEF);  // a failure's report keeps the caller's last error
+    EXPECT_EQ(E_FAIL, users_->Item(dave.Get(), &user));
+    EXPECT_EQ(0xBEEFu, GetLastError());
     EXPECT_EQ(nullptr, user);
     ExpectEvents({NoUser(L"alice"), NoUser(L"Alice"),
                   L"C000000B Item.  Tried to get user object: (Dave), which dose not exist"});
@@ -126,6 +129,34 @@ TEST_F(Users, ImportFileAddsARecordPerLineAfterTheHeading)
     ExpectEvents({Written(L"a"), Written(L"\u00E9")});
     DeleteFileW(path.c_str());
     DeleteFileW(empty.c_str());
+}
+
+// The 256 KB of stack below the caller's frame, painted.
+constexpr size_t kPainted = 256 * 1024;
+__attribute__((noinline)) void PaintStack(volatile char** bottom)
+{
+    volatile char* area = static_cast<char*>(__builtin_alloca(kPainted));
+    for (size_t i = 0; i < kPainted; ++i)
+        area[i] = '\xA5';
+    *bottom = area;
+}
+
+// The import reads into a buffer of its own, not on the caller's stack,
+// which a host's thread may keep small: it takes under 32 KB of stack.
+TEST_F(Users, ImportFileTakesLittleStack)
+{
+    const BStr file = B(TempFile(L"small.csv", "h\n"));
+    Load();
+    LONG check = -9;
+    volatile char* area = nullptr;
+    PaintStack(&area);
+    EXPECT_EQ(S_OK, users_->ImportFile(file.Get(), &check));
+    size_t untouched = 0;
+    while (untouched < kPainted && area[untouched] == '\xA5')
+        ++untouched;
+    EXPECT_LT(kPainted - untouched, 32u * 1024) << "bytes of stack taken";
+    EXPECT_EQ(0, check);
+    DeleteFileW(file.Get());
 }
 
 // Out of memory ends the import, with the records handed to AddUser so far

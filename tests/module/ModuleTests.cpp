@@ -51,6 +51,40 @@ TEST(Module, ClassObjectsCreateObjectsThatAnswerTheirOwnInterfaceOnly)
     EXPECT_EQ(E_POINTER, GetClassObject(CLSID_KalvoraUser, IID_IClassFactory, nullptr));
 }
 
+// An outer object that counts its references and hands other requests to
+// the object it aggregates.
+struct Outer : IUnknown {
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        if (!IsEqualIID(iid, IID_IUnknown))
+            return inner->QueryInterface(iid, out);
+        *out = this;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    LONG refs = 1;
+    IUnknown* inner = nullptr;
+};
+
+// The interfaces of an aggregated object count and answer through the outer one.
+TEST(Module, AnAggregatedObjectDelegatesToItsOuterObject)
+{
+    Outer outer;
+    ASSERT_EQ(S_OK, Factory(CLSID_KalvoraUser)->CreateInstance(&outer, IID_IUnknown, (void**)&outer.inner));
+    IKalvoraUser* user = nullptr;
+    ASSERT_EQ(S_OK, outer.inner->QueryInterface(IID_IKalvoraUser, (void**)&user));
+    IUnknown* unk = nullptr;
+    EXPECT_EQ(S_OK, user->QueryInterface(IID_IUnknown, (void**)&unk));
+    EXPECT_EQ(&outer, unk);
+    EXPECT_EQ(3, outer.refs);
+    unk->Release();
+    user->Release();
+    EXPECT_EQ(1, outer.refs);
+    EXPECT_EQ(0u, outer.inner->Release());
+}
+
 TEST(Module, CanUnloadOnlyWithoutClassObjectsObjectsOrLocks)
 {
     const auto canUnloadNow = Export(Module(), "DllCanUnloadNow");
