@@ -191,7 +191,8 @@ TEST_F(Users, DirectoryListsOfTheDomain)
 {
     Load();
     Domain(L"a.b", L"A", "support/directory.txt");
-    Steps(L"GetDomainUserCount| => 3\nGetUserGroupCount => 2\nGetDomainUserCount|Filter => 0");
+    Steps(L"GetDomainUserCount|Sales => 1\nGetDomainUserName|0 => erin\nGetDomainUserCount| => 3\n"
+          L"GetUserGroupCount => 2\nGetDomainUserCount|Filter => 0");
     SetRaw(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KalvoraTest\\ADSystemInfo", L"CreateResult", REG_DWORD, "\x05\x00\x07\x80",
            4);
     Steps(LR"(GetDomainUserCount| => 0

@@ -40,6 +40,8 @@ TEST_F(Shares, PutShareStoresTheConfigurationTextAndRemoveShareDeletesIt)
               PutShare|G|web|\\s\x||| => 0
               PutShare|G|web|\\s\y||| => -1
               PutShare|G|WEB|\\s\new||| => 0
+              PutShare|G|we|\\s\z||| => 0
+              RemoveShare|G|we
               RemoveShare|G|ts - [Ts://h]
               RemoveShare|G|web)");
     EXPECT_EQ(HRESULT(ERROR_FILE_NOT_FOUND), shares_->RemoveShare(B(L"G").Get(), B(L"web").Get()));
