@@ -22,19 +22,11 @@ bitness="$1" template="$2" kind="$3"
 shift 3
 . "$(dirname "$0")/../scripts/wine.sh"
 kalvora_use_wine "$bitness" || exit 2
-
-if [ ! -f "$template/system.reg" ]; then
-    echo "FAIL: no template prefix in $template; run scripts/test.sh once first"
-    exit 2
-fi
+[ -f "$template/system.reg" ] || { echo "FAIL: no template prefix in $template; run scripts/test.sh first"; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kalvora-test.XXXXXX")
 export WINEPREFIX="$work/prefix"
-cleanup() {
-    "$WINESERVER" -k >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap '"$WINESERVER" -k >/dev/null 2>&1; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 
 # The Windows files are linked, not copied (they are only read); the
@@ -47,16 +39,14 @@ done
 # Events reported through OSUtilities.dll go to a file of the test's own.
 KALVORA_EVENT_LOG=$(kalvora_winpath "$work/events.log")
 export KALVORA_EVENT_LOG
-
 out="$work/output.txt"
 
 # In a heap-checked template every heap validates itself on each call; its
-# errors (err:heap) fail the test.
-# A test that sets KALVORA_HEAP_CHECK=params keeps the checks of the pointer
-# that each call is given but not the walk of the whole heap on each call,
-# which costs it minutes. KALVORA_HEAP_CHECK=off turns the debug heap off for
-# a test that measures committed memory: the checks keep freed blocks back for
-# a while, which makes its growth noise.
+# errors (err:heap) fail the test. KALVORA_HEAP_CHECK=params keeps the checks
+# of the pointer that each call is given but not the walk of the whole heap
+# on each call, which costs a long test minutes; KALVORA_HEAP_CHECK=off turns
+# the debug heap off for a test that measures committed memory (the checks
+# keep freed blocks back for a while, which makes its growth noise).
 heap_check=false
 if [ -f "$template/.kalvora-heap-check" ]; then
     heap_check=true
@@ -68,52 +58,32 @@ if [ -f "$template/.kalvora-heap-check" ]; then
     esac
     [ -z "$flags" ] ||
         sed -i "s/^\"GlobalFlag\"=dword:[0-9a-f]*\$/\"GlobalFlag\"=dword:$flags/" "$WINEPREFIX/system.reg"
-    unset flags
 fi
-heap_errors() {
-    $heap_check && grep -q 'err:heap' "$out" && echo "FAIL: Wine reported heap errors (err:heap above)"
-}
 
-# Runs a script (and its arguments) with cscript of $WINELOADER's bitness.
-run_script() {
+# Runs a command with its output in $out and shown; fails (with $1 as the
+# reason) on an exit code other than 0, on output without the line that
+# `pass` matches, or on heap errors.
+checked() {
+    pass="$1"
+    shift
+    "$@" >"$out" 2>&1
+    rc=$?
+    cat "$out"
+    [ "$rc" -eq 0 ] || { echo "FAIL: exit code $rc"; return 1; }
+    grep -Eq "$pass" "$out" && ! grep -Eq '^(FAIL:|\[  FAILED  \])' "$out" ||
+        { echo "FAIL: no '$pass' line in the output (a crash?)"; return 1; }
+    ! { $heap_check && grep -q 'err:heap' "$out" && echo "FAIL: Wine reported heap errors (err:heap above)"; }
+}
+script() {
     file="$1"
     shift
-    "$WINELOADER" cscript //nologo "$(kalvora_winpath "$file")" "$@" >"$out" 2>&1
-    rc=$?
-    cat "$out"
-    if [ "$rc" -ne 0 ]; then
-        echo "FAIL: cscript exit code $rc"
-        return 1
-    fi
-    if ! grep -q '^SCRIPT PASSED' "$out" || grep -q '^FAIL:' "$out"; then
-        echo "FAIL: the script did not report SCRIPT PASSED"
-        return 1
-    fi
-    ! heap_errors
+    checked '^SCRIPT PASSED' "$WINELOADER" cscript //nologo "$(kalvora_winpath "$file")" "$@"
 }
 case "$kind" in
-gtest)
-    "$WINELOADER" "$@" >"$out" 2>&1
-    rc=$?
-    cat "$out"
-    if [ "$rc" -ne 0 ]; then
-        echo "FAIL: exit code $rc"
-        exit 1
-    fi
-    if ! grep -Eq '^\[  PASSED  \] [0-9]+ tests?\.' "$out" || grep -q '^\[  FAILED  \]' "$out"; then
-        echo "FAIL: the program ended without GoogleTest's closing summary (a crash?)"
-        exit 1
-    fi
-    heap_errors && exit 1
-    ;;
-script)
-    run_script "$@" || exit 1
-    ;;
+gtest) checked '^\[  PASSED  \] [0-9]+ tests?\.' "$WINELOADER" "$@" || exit 1 ;;
+script) script "$@" || exit 1 ;;
 steps)
-    if [ ! -f "$template/.kalvora-with-32bit" ]; then
-        echo "SKIPPED: the 32-bit build is not tested on this run"
-        exit 77
-    fi
+    [ -f "$template/.kalvora-with-32bit" ] || { echo "SKIPPED: the 32-bit build is not tested on this run"; exit 77; }
     for step in "$@"; do
         echo "---- $step"
         IFS=: read -r bits file arg <<EOF_STEP
@@ -123,17 +93,10 @@ EOF_STEP
             kalvora_use_wine "$file" && "$WINELOADER" regsvr32 /s "$(kalvora_winpath "$arg")" ||
                 { echo "FAIL: regsvr32 $arg"; exit 1; }
         else
-            kalvora_use_wine "$bits" && run_script "$file" "$arg" || exit 1
+            kalvora_use_wine "$bits" && script "$file" "$arg" || exit 1
         fi
     done
     ;;
-program)
-    "$WINELOADER" "$@"
-    exit $?
-    ;;
-*)
-    echo "FAIL: unknown kind of test '$kind'"
-    exit 2
-    ;;
+program) "$WINELOADER" "$@"; exit $? ;;
+*) echo "FAIL: unknown kind of test '$kind'"; exit 2 ;;
 esac
-exit 0

@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // shown or not, unless the name itself holds " - [" (or "[onhttp").
     const std::wstring shown = kalvora::ShownShareText(display);
     const std::size_t at = display.find(L"[onhttp");
-    FUZZ_CHECK(shown == (at == std::wstring::npos ? display : display.substr(0, at) + L"[http" + display.substr(at + 7)));
+    FUZZ_CHECK(shown ==
+               (at == std::wstring::npos ? display : display.substr(0, at) + L"[http" + display.substr(at + 7)));
     const bool plain = name.find(L" - [") == std::wstring_view::npos;
     FUZZ_CHECK(!plain || kalvora::ShareValueName(display) == name);
     FUZZ_CHECK(!plain || name.find(L"[onhttp") != std::wstring_view::npos || kalvora::ShareValueName(shown) == name);

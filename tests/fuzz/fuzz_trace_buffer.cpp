@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     std::memcpy(&logger, data + 1, 8), std::memcpy(&number, data + 9, 4), std::memcpy(&guid, data + 13, 8);
     const TraceLayout& layout = kTraceLayouts[data[0] & 1];
-    TraceBuffer message(layout, std::uint32_t(logger), std::uint32_t(logger >> 32), reinterpret_cast<void*>(guid), number);
+    TraceBuffer message(layout, std::uint32_t(logger), std::uint32_t(logger >> 32), reinterpret_cast<void*>(guid),
+                        number);
     std::vector<std::pair<const std::uint8_t*, std::uint32_t>> args;
     for (std::size_t at = 21; at + 2 <= size; at += 2) {
         const std::uint32_t code = data[at] | data[at + 1] << 8, length = code == 0xFFFF ? 0xFFFFFFFF : code & 0x3FFF;
@@ -45,17 +46,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             message.Gather(from, length);
     }
     const std::uint16_t built = message.Finish();
-    const auto field = [&](std::size_t at) { std::uint64_t v; std::memcpy(&v, message.Bytes() + at, 8); return v; };
-    const auto address = [&](std::uint64_t a) { return layout.signExtendAddresses ? std::uint64_t(std::int32_t(a)) : a; };
+    const auto field = [&](std::size_t at) {
+        std::uint64_t v;
+        std::memcpy(&v, message.Bytes() + at, 8);
+        return v;
+    };
+    const auto address = [&](std::uint64_t a) {
+        return layout.signExtendAddresses ? std::uint64_t(std::int32_t(a)) : a;
+    };
     // The size field is the size built, type 0xFF; the header, its flags (traced GUID, GUID and
     // data by address); descriptor 0: 2 bytes of the number.
-    FUZZ_CHECK(built == (args.size() > 8 ? 80 : 64 + 16 * args.size()) && built <= kTraceBufferSize &&
-               field(0) == (built | 0xFF00000000) && field(8) == logger && field(16) == 0 && field(24) == address(guid) &&
-               field(32) == 0 && field(40) == 0x001A000000000000ull && field(56) == 2 &&
-               (layout.signExtendAddresses || *reinterpret_cast<const std::uint16_t*>(field(48)) == std::uint16_t(number)));
+    FUZZ_CHECK(
+        built == (args.size() > 8 ? 80 : 64 + 16 * args.size()) && built <= kTraceBufferSize &&
+        field(0) == (built | 0xFF00000000) && field(8) == logger && field(16) == 0 && field(24) == address(guid) &&
+        field(32) == 0 && field(40) == 0x001A000000000000ull && field(56) == 2 &&
+        (layout.signExtendAddresses || *reinterpret_cast<const std::uint16_t*>(field(48)) == std::uint16_t(number)));
     // More than eight arguments: descriptor 1 covers the block, which holds them all in order.
-    FUZZ_CHECK(args.size() <= 8 || (field(64) == address(std::uintptr_t(block.data())) && field(72) == total && block == gathered));
+    FUZZ_CHECK(args.size() <= 8 ||
+               (field(64) == address(std::uintptr_t(block.data())) && field(72) == total && block == gathered));
     for (std::size_t i = 0; i < args.size() && args.size() <= 8; ++i)
-        FUZZ_CHECK(field(64 + 16 * i) == address(std::uintptr_t(args[i].first)) && field(72 + 16 * i) == args[i].second);
+        FUZZ_CHECK(field(64 + 16 * i) == address(std::uintptr_t(args[i].first)) &&
+                   field(72 + 16 * i) == args[i].second);
     return 0;
 }

@@ -5,19 +5,17 @@
 
 #include "support/TestSupport.h"
 
-using namespace kalvora;
 using namespace kalvora::test;
 
 TEST(TypeLibMissing, DispatchFailsUntilTheLibraryIsBack)
 {
     HRESULT hr = UnRegisterTypeLib(LIBID_KALVORAADMINUSERLib, 1, 0, 0, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
-    ASSERT_TRUE(SUCCEEDED(hr) || hr == TYPE_E_REGISTRYACCESS) << std::hex << hr;
+    ASSERT_TRUE(SUCCEEDED(hr) || hr == TYPE_E_REGISTRYACCESS);
     ComPtr<IKalvoraUser> user = Create<IKalvoraUser>(CLSID_KalvoraUser);
-    ComPtr<ITypeInfo> info;
-    UINT count = 0;
     EXPECT_EQ(L"!0x8002801D", Call(user.Get(), L"Name"));  // TYPE_E_LIBNOTREGISTERED
+    ITypeInfo* info = reinterpret_cast<ITypeInfo*>(INT_PTR(8));
     EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, user->GetTypeInfo(0, 0, &info));
-    EXPECT_EQ(std::pair(S_OK, 1u), std::pair(user->GetTypeInfoCount(&count), count));
+    EXPECT_EQ(nullptr, info) << "a failure clears the out pointer";
     // The function table needs no library; once it is registered again, the next call loads it.
     EXPECT_EQ(S_OK, user->put_Name(B(L"direct").Get()));
     ComPtr<ITypeLib> lib;

@@ -12,11 +12,8 @@
 int wmain(int argc, wchar_t** argv)
 {
     for (int i = 1; i < argc; ++i) {
-        WINTRUST_FILE_INFO file = {};
-        file.cbStruct = sizeof file;
-        file.pcwszFilePath = argv[i];
-        WINTRUST_DATA data = {};
-        data.cbStruct = sizeof data;
+        WINTRUST_FILE_INFO file = {sizeof file, argv[i]};
+        WINTRUST_DATA data = {sizeof data};
         data.dwUIChoice = WTD_UI_NONE;
         data.fdwRevocationChecks = WTD_REVOKE_NONE;
         data.dwUnionChoice = WTD_CHOICE_FILE;

@@ -13,5 +13,6 @@ Set u = CreateObject("KalvoraAdminUser.KalvoraUser.1")
 u.name = "jdoe" : u.IsNetwork = "7"
 got = TypeName(u) & " " & u.NAME & VarType(u.IsNetwork) & u.isnetwork & UnknownMember(u)
 want = "IKalvoraUser jdoe" & vbLong & "71B6"
-If got = want Then WScript.Echo "SCRIPT PASSED" Else WScript.Echo "FAIL: a user: got [" & got & "], expected [" & want & "]"
+If got = want Then WScript.Echo "SCRIPT PASSED" _
+    Else WScript.Echo "FAIL: a user: got [" & got & "], expected [" & want & "]"
 WScript.Quit Abs(got <> want)

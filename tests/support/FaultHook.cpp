@@ -16,24 +16,27 @@
 namespace kalvora::test {
 namespace {
 
-struct KindState {
-    LONG calls;
-    LONG failAt;
-    LONG code;
+struct {
+    LONG calls, failAt, code;
     const char* failed;
-};
-KindState g_kinds[kFaultKinds];
+} g_kinds[kFaultKinds];
 
 // Counts a call of `kind`; true when it is the one to fail.
 bool Fires(FaultKind kind, const char* name, LONG& code) noexcept
 {
-    KindState& k = g_kinds[kind];
+    auto& k = g_kinds[kind];
     if (InterlockedIncrement(&k.calls) != k.failAt)
         return false;
     k.failed = name;
     code = k.code;
     return true;
 }
+
+struct Entry {
+    const char* name;
+    void* trap;
+    void** real;
+};
 
 // A trap: the function's real address from the import table, and a stand-in
 // with its signature that calls it, unless this call is the one to fail:
@@ -57,21 +60,14 @@ struct Trap<Id, Kind, R(WINAPI*)(A...)> {
         else
             return *std::get<sizeof...(A) - 1>(std::tie(args...)) = nullptr, HRESULT(code);
     }
+    static Entry Make(const char* function)
+    {
+        name = function;
+        return {function, reinterpret_cast<void*>(&Call), reinterpret_cast<void**>(&real)};
+    }
 };
 
-struct Entry {
-    const char* name;
-    void* trap;
-    void** real;
-};
-template <int Id, FaultKind Kind, typename Fn>
-Entry Make(const char* name)
-{
-    using T = Trap<Id, Kind, Fn>;
-    T::name = name;
-    return {name, reinterpret_cast<void*>(&T::Call), reinterpret_cast<void**>(&T::real)};
-}
-#define KALVORA_TRAP(kind, function) Make<__COUNTER__, kind, decltype(&::function)>(#function)
+#define KALVORA_TRAP(kind, function) Trap<__COUNTER__, kind, decltype(&::function)>::Make(#function)
 const Entry kTraps[] = {
     KALVORA_TRAP(kFaultRegistry, RegCreateKeyExW),  KALVORA_TRAP(kFaultRegistry, RegOpenKeyExW),
     KALVORA_TRAP(kFaultRegistry, RegQueryInfoKeyW), KALVORA_TRAP(kFaultRegistry, RegEnumKeyExW),
@@ -85,14 +81,13 @@ const Entry kTraps[] = {
 #undef KALVORA_TRAP
 
 // Points this module's import slots of the trapped functions at the traps.
-bool PatchImports() noexcept
+int PatchImports() noexcept
 {
     HMODULE self = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&Fires), &self))
-        return false;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&Fires), &self);
     auto* base = reinterpret_cast<BYTE*>(self);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
         auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
@@ -100,8 +95,7 @@ bool PatchImports() noexcept
         for (; d->OriginalFirstThunk && names->u1.AddressOfData; ++names, ++slots) {
             if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
                 continue;
-            const char* name = reinterpret_cast<const char*>(
-                reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name);
+            const char* name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name;
             for (const Entry& t : kTraps) {
                 if (std::strcmp(name, t.name) != 0)
                     continue;
@@ -113,9 +107,9 @@ bool PatchImports() noexcept
             }
         }
     }
-    return true;
+    return 0;
 }
-const bool g_patched = PatchImports();
+[[maybe_unused]] const int g_patched = PatchImports();
 
 }  // namespace
 }  // namespace kalvora::test
@@ -124,9 +118,9 @@ using namespace kalvora::test;
 
 extern "C" HRESULT __stdcall KalvoraTestFailCall(LONG kind, LONG n, LONG code)
 {
-    if (kind < 0 || kind >= kFaultKinds || !g_patched)
+    if (kind < 0 || kind >= kFaultKinds)
         return E_INVALIDARG;
-    KindState& k = g_kinds[kind];
+    auto& k = g_kinds[kind];
     k.failAt = 0;
     k.failed = nullptr;
     k.code = code;

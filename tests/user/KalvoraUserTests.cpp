@@ -1,4 +1,5 @@
-// The user object: its string properties, null against empty, pointer checks.
+// The user object: its properties, and the profile folders found on its
+// computer.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -14,63 +15,87 @@ namespace {
 class User : public ModuleTest {
 protected:
     ComPtr<IKalvoraUser> user_ = Create<IKalvoraUser>(CLSID_KalvoraUser);
+    // A new user u of that computer whose three profile folders are "old".
+    void Make(const std::wstring& computer)
+    {
+        user_ = Create<IKalvoraUser>(CLSID_KalvoraUser);
+        Expect(user_.Get(), L"Name=u\nMyDesktop=old\nMyDocuments=old\nMyFavorites=old\nComputer=" + computer);
+    }
+    // MyDesktop, MyDocuments and MyFavorites, joined by "|".
+    std::wstring Shown()
+    {
+        return Join({Call(user_.Get(), L"MyDesktop"), Call(user_.Get(), L"MyDocuments"),
+                     Call(user_.Get(), L"MyFavorites")},
+                    L"|");
+    }
 };
 
-TEST_F(User, CheckedAccessorsRefuseBadPointersAndKeepTheirValues)
+// Each text property keeps its own value up to its first NUL; only Mailbox
+// takes a null string, the others keep their value. A get refuses a null out
+// pointer.
+TEST_F(User, EachTextPropertyKeepsItsOwnValue)
 {
-    // An unreadable string, a small integer; for a get, a read-only slot,
-    // which a write would crash on (null pointers: tests/badinput).
-    void* page = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS);
-    auto* slot = static_cast<BSTR*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READONLY));
-    ASSERT_TRUE(page && slot);
-    ASSERT_EQ(S_OK, user_->put_SecurityLevel(B(L"kept").Get()));
-    for (BSTR bad : {static_cast<BSTR>(page), reinterpret_cast<BSTR>(INT_PTR(16))})
-        EXPECT_EQ(E_INVALIDARG, user_->put_SecurityLevel(bad));
-    EXPECT_EQ(E_INVALIDARG, user_->get_Name(slot));
-    EXPECT_EQ(L"kept", Call(user_.Get(), L"SecurityLevel"));
-    VirtualFree(page, 0, MEM_RELEASE);
-    VirtualFree(slot, 0, MEM_RELEASE);
+    const Texts texts = Split(L"Computer MyComputer MyDesktop MyDocuments MyFavorites MyNetwork MyRecent Name "
+                              L"SecurityLevel Mailbox",
+                              L' ');
+    for (const std::wstring& p : texts)
+        Call(user_.Get(), p + L"=" + p + L'\0' + L"x");
+    for (const std::wstring& p : texts)
+        EXPECT_EQ(p, Call(user_.Get(), p));
+    Expect(user_.Get(), L"Name=<null> => !E_INVALIDARG\nName => Name\nMailbox=<null>");
+    EXPECT_EQ(E_INVALIDARG, user_->get_Name(nullptr));
+}
+
+// PopulateMyComputer sets the three folders from the first drive share of
+// the computer with a Windows folder (winnt before windows) and the user's
+// profile, the one with the domain's name first, named as given; a computer
+// that does not answer keeps them.
+TEST_F(User, ProfileFoldersComeFromTheComputersDriveShares)
+{
+    Domain(nullptr, L"CORP");
+    Folders(L"P1", {L"C$/windows", L"C$/Documents and Settings/u", L"C$/Documents and Settings/u.CORP"});
+    Folders(L"P4", {L"C$/windows", L"D$/winnt/Profiles/u"});
+    Folders(L"Q1", {L"C$/winnt"});
+    Reachable(L"P1");
+    Reachable(L"P4");
+    // The three folders below a profile directory.
+    auto in = [](const std::wstring& p) { return p + L"\\Desktop|" + p + L"\\My Documents|" + p + L"\\Favorites"; };
+    const std::pair<std::wstring, std::wstring> rows[] = {{L"//P1", in(L"//P1\\C$\\Documents and Settings\\u.CORP")},
+                                                          {L"P4", in(L"\\\\P4\\D$\\Winnt\\Profiles\\u")},
+                                                          {L"Q1", L"old|old|old"}};
+    for (const auto& [computer, expected] : rows) {
+        Make(computer);
+        Expect(user_.Get(), L"PopulateMyComputer\nComputer => " + computer);
+        EXPECT_EQ(expected, Shown());
+    }
 }
 
 // Out of memory while one folder resolves leaves that folder as it was and
-// does not stop the ones after it; a failure before the first leaves all
-// three. The n-th allocation fails, for every n the resolution makes.
+// does not stop the ones after it. The n-th allocation fails, for every n
+// the resolution makes. With a windows folder (winnt is not looked for on
+// drive A) and no profile, the folders are the shared ones.
 TEST_F(User, EachProfileFolderResolvesEvenWhenAnotherRunsOutOfMemory)
 {
     Reachable(L"PC1");
-    Folders(L"PC1", {L"C$/winnt", L"C$/Documents and Settings/u.CORP"});
-    Domain(L"corp.example.com", L"CORP");
-    const HMODULE module = GetModuleHandleW(L"KalvoraAdminUser.dll");
-    const auto failCall = Export<FailCallFn>(module, "KalvoraTestFailCall");
-    const auto calls = Export<CallsFn>(module, "KalvoraTestCalls");
+    Folders(L"PC1", {L"A$/winnt", L"A$/windows"});
+    const auto failCall = Export<FailCallFn>(GetModuleHandleW(L"KalvoraAdminUser.dll"), "KalvoraTestFailCall");
+    const auto calls = Export<CallsFn>(GetModuleHandleW(L"KalvoraAdminUser.dll"), "KalvoraTestCalls");
     ASSERT_TRUE(failCall && calls);
-    // Resolves with the n-th allocation failing: for MyDesktop, MyDocuments and
-    // MyFavorites, whether it left the folder as it was ("1") or not; after
-    // "last " when the resolution made fewer allocations.
-    auto resolve = [&](LONG n) {
-        ComPtr<IKalvoraUser> user = Create<IKalvoraUser>(CLSID_KalvoraUser);
-        for (const wchar_t* put : {L"Name=u", L"Computer=PC1", L"MyDesktop=old", L"MyDocuments=old", L"MyFavorites=old"})
-            EXPECT_EQ(L"", Call(user.Get(), put));
-        failCall(kFaultAlloc, n, 0);
-        EXPECT_EQ(S_OK, user->PopulateMyComputer()) << "allocation " << n;
-        std::wstring left = calls(kFaultAlloc, nullptr) >= n ? L"" : L"last ";
-        failCall(kFaultAlloc, 0, 0);
-        for (const wchar_t* folder : {L"MyDesktop", L"MyDocuments", L"MyFavorites"})
-            left += Call(user.Get(), folder) == L"old" ? L'1' : L'0';
-        return left;
-    };
-    // The handles of each failure: the scenario "user" of tests/load.
-    leaks_.IgnoreHandles();
+    leaks_.IgnoreHandles();  // the handles of each failure: tests/load
     std::set<std::wstring> seen;
-    std::wstring left;
-    for (LONG n = 1; (left = resolve(n)).size() == 3; ++n)
-        seen.insert(left);
-    EXPECT_EQ(L"last 000", left) << "without a failure every folder resolves";
-    // A failure leaves no folder (one passed over), all three (before the
-    // first), or one; and each folder is once the only one left.
-    seen.erase(L"000");
-    seen.erase(L"111");
-    EXPECT_EQ((std::set<std::wstring>{L"001", L"010", L"100"}), seen);
+    for (LONG n = 1, reached = 1; reached >= n - 1; ++n) {  // until a run reaches no n-th allocation
+        Make(L"PC1");
+        failCall(kFaultAlloc, n, 0);
+        EXPECT_EQ(S_OK, user_->PopulateMyComputer());
+        reached = calls(kFaultAlloc, nullptr);
+        failCall(kFaultAlloc, 0, 0);
+        seen.insert(Shown());
+    }
+    const std::wstring d = L"\\\\PC1\\A$\\Windows\\Desktop", m = L"\\\\PC1\\A$\\My Documents",
+                       f = L"\\\\PC1\\A$\\Windows\\Favorites";
+    EXPECT_EQ((std::set<std::wstring>{L"old|" + m + L"|" + f, d + L"|old|" + f, d + L"|" + m + L"|old",
+                                      d + L"|" + m + L"|" + f}),
+              seen);
 }
 
 }  // namespace
