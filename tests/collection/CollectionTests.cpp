@@ -165,8 +165,8 @@ TEST_F(Users, ImportFileTakesLittleStack)
 TEST_F(Users, ImportFileCountsTheRecordsItHandledWhenMemoryRunsOut)
 {
     const std::wstring file = TempFile(L"oom.csv", "h\n,,,,,a,,PC,\n,,,,,b,,PC,\n");
-    const auto failCall = Export<FailCallFn>(GetModuleHandleW(L"KalvoraAdminUser.dll"), "KalvoraTestFailCall");
-    const auto calls = Export<CallsFn>(GetModuleHandleW(L"KalvoraAdminUser.dll"), "KalvoraTestCalls");
+    const auto failCall = FailCall();
+    const auto calls = Calls();
     ASSERT_TRUE(failCall && calls);
     leaks_.IgnoreHandles();  // the handles of each failure: tests/load
     LONG check = 0, count = 0;

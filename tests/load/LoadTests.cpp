@@ -170,7 +170,7 @@ protected:
     std::vector<Step> Run(const Scenario& s, const wstring& tag, bool events = false, LONG kind = -1,
                           Texts* held = nullptr)
     {
-        const auto calls = Export<CallsFn>(GetModuleHandleW(kModule), "KalvoraTestCalls");
+        const auto calls = Calls();
         std::vector<Step> steps;
         ComPtr<IUnknown> object;
         for (wstring text : s.steps) {
@@ -319,7 +319,7 @@ TEST_F(Load, UnloadCycles)
     RunRounds([&](int r, long) {
         ComPtr<IUnknown> users;
         CoCreateInstance(CLSID_EnumKalvoraUser, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &users);
-        Export<FailCallFn>(GetModuleHandleW(kModule), "KalvoraTestFailCall")(kFaultAlloc, 1, 0);
+        FailCall()(kFaultAlloc, 1, 0);
         EXPECT_EQ(L"0", Call(users.Get(), L"ImportFile|" + g_import));  // its buffer is not allocated
         users.Reset();
         CoFreeUnusedLibrariesEx(0, 0);
@@ -367,10 +367,9 @@ TEST_F(Load, EveryFailingCallOfTheScenarios)
         ResetStore();
         Run(s, L"0", true);
     }
-    HMODULE module = GetModuleHandleW(kModule);
-    ASSERT_TRUE(module);
-    const auto failCall = Export<FailCallFn>(module, "KalvoraTestFailCall");
-    const auto calls = Export<CallsFn>(module, "KalvoraTestCalls");
+    ASSERT_TRUE(GetModuleHandleW(kModule));
+    const auto failCall = FailCall();
+    const auto calls = Calls();
     for (const Scenario& s : g_scenarios) {
         for (LONG kind = kFaultAlloc; kind <= kFaultAdsi; ++kind) {
             ResetStore();

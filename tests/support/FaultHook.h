@@ -25,4 +25,15 @@ using FailCallFn = HRESULT(STDAPICALLTYPE*)(LONG kind, LONG n, LONG code);
 // *failed names the function whose call was made to fail (null: none yet).
 using CallsFn = LONG(STDAPICALLTYPE*)(LONG kind, const char** failed);
 
+// The hook's entry points in the tests' module as it is loaded now (null
+// when it is not).
+template <class Fn>
+Fn HookEntry(const char* name)
+{
+    const HMODULE module = GetModuleHandleW(L"KalvoraAdminUser.dll");
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+inline FailCallFn FailCall() { return HookEntry<FailCallFn>("KalvoraTestFailCall"); }
+inline CallsFn Calls() { return HookEntry<CallsFn>("KalvoraTestCalls"); }
+
 }  // namespace kalvora::test

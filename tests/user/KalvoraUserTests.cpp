@@ -78,8 +78,8 @@ TEST_F(User, EachProfileFolderResolvesEvenWhenAnotherRunsOutOfMemory)
 {
     Reachable(L"PC1");
     Folders(L"PC1", {L"A$/winnt", L"A$/windows"});
-    const auto failCall = Export<FailCallFn>(GetModuleHandleW(L"KalvoraAdminUser.dll"), "KalvoraTestFailCall");
-    const auto calls = Export<CallsFn>(GetModuleHandleW(L"KalvoraAdminUser.dll"), "KalvoraTestCalls");
+    const auto failCall = FailCall();
+    const auto calls = Calls();
     ASSERT_TRUE(failCall && calls);
     leaks_.IgnoreHandles();  // the handles of each failure: tests/load
     std::set<std::wstring> seen;
